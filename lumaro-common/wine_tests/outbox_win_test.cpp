@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/thread_win.h"
 #include "ipc/pipe_name.h"
 
 namespace lumaro {
@@ -24,18 +25,11 @@ TEST(Outbox, EventIsManualResetAndDrainResetsItFirst) {
 
 TEST(Outbox, PushFromAnotherThreadWakesTheWaiter) {
   Outbox box;
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        static_cast<Outbox*>(p)->push("from worker");
-        return 0;
-      },
-      &box, 0, nullptr);
-  ASSERT_NE(thread, nullptr);
+  UniqueHandle thread = start_thread([&box] { box.push("from worker"); });
+  ASSERT_TRUE(thread);
   ASSERT_EQ(WaitForSingleObject(box.event(), 5000), WAIT_OBJECT_0);
   EXPECT_EQ(box.drain(), std::vector<std::string>{"from worker"});
-  WaitForSingleObject(thread, 5000);
-  CloseHandle(thread);
+  WaitForSingleObject(thread.get(), 5000);
 }
 
 TEST(PipeName, UsesTheSessionOfThisProcess) {
