@@ -57,6 +57,13 @@ function(lumaro_add_unit_test name)
   _lumaro_gtest_program(${name} ${ARGN})
 endfunction()
 
+# Pure logic tests that need std::thread (absent from the win32 thread model).
+function(lumaro_add_native_test name)
+  if(NOT WIN32)
+    _lumaro_gtest_program(${name} ${ARGN})
+  endif()
+endfunction()
+
 function(lumaro_add_win_test name)
   if(WIN32)
     _lumaro_gtest_program(${name} ${ARGN})

@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "base/unique_handle_win.h"
+#include "ipc/line_sink.h"
 #include "ipc/outbox_queue.h"
 
 namespace lumaro {
 
-class Outbox {
+class Outbox final : public LineSink {
  public:
   Outbox();  // on failure to create the event, valid() is false
   Outbox(const Outbox&) = delete;
@@ -23,7 +24,7 @@ class Outbox {
 
   bool valid() const noexcept { return event_.valid(); }
 
-  void push(std::string line);
+  void push(std::string line) override;
   std::vector<std::string> drain();
   // Drops every queued line (a client starting a fresh connection).
   void clear();

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "base/file_win.h"
 #include "base/text_win.h"
 #include "base/unique_handle_win.h"
 #include "log/log.h"
@@ -18,14 +19,6 @@ constexpr std::string_view kArch = "x86";
 
 std::wstring process_log_path() {
   return join_path(log_dir(), to_wide(log_file_name(GetCurrentProcessId())));
-}
-
-void create_directories(const std::wstring& dir) {
-  if (dir.empty() || CreateDirectoryW(dir.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) return;
-  const size_t cut = dir.find_last_of(L"\\/");
-  if (cut == std::wstring::npos || cut == 0) return;
-  create_directories(dir.substr(0, cut));
-  CreateDirectoryW(dir.c_str(), nullptr);
 }
 
 std::wstring parent_of(const std::wstring& path) {
