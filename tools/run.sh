@@ -19,7 +19,7 @@ export LUMARO_MOCK=1
 wine "$root/dist/x64/lumaro-host.exe" &
 wine notepad.exe >/dev/null 2>&1 &
 sleep 2
-logdir=$(winepath -u 'C:\users\'"$USER"'\AppData\Local\Lumaro\log' 2>/dev/null || true)
+logdir=$(winepath -u "$(wine cmd /c 'echo %LOCALAPPDATA%' 2>/dev/null | tr -d '\r')\\Lumaro\\log" 2>/dev/null || true)
 cat <<TXT
 The resident host runs under Wine (mock provider on, DISPLAY=$DISPLAY).
 Its log: ${logdir:-<LOCALAPPDATA>\\Lumaro\\log}/lumaro-<pid>.log

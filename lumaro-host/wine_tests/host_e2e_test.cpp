@@ -326,5 +326,36 @@ TEST_F(HostE2E, SingleInstanceAndQuit) {
   (void)gone;  // connection threads end on their own; the process may exit first
 }
 
+TEST_F(HostE2E, StartUpLogsArgumentsAndTargetsAndTheHotkeyStopsTheHost) {
+  const std::string text = log();
+  EXPECT_NE(text.find("[host x64] 시작, 인자 [\""), std::string::npos) << text;
+  EXPECT_NE(text.find("[host x64] 대상 목록 [\"notepad.exe\", \"cellwick.exe\", \"hwp.exe\"]"), std::string::npos) << text;
+  EXPECT_NE(text.find("[host x64] 파이프 서버 \\\\.\\pipe\\lumaro-"), std::string::npos) << text;
+
+  // The emergency hotkey arrives as WM_HOTKEY on the host's message-only window.
+  HWND window = FindWindowExW(HWND_MESSAGE, nullptr, L"Lumaro.Host.x64", nullptr);
+  ASSERT_TRUE(window);
+  ASSERT_TRUE(PostMessageW(window, WM_HOTKEY, 0x5A1D, 0));
+  ASSERT_TRUE(host.wait(kWaitMs));
+  EXPECT_EQ(host.exit_code(), 0u);
+  const std::string after = log();
+  const size_t hotkey = after.find("비상 해제 단축키"), end = after.rfind("] 종료\r\n");
+  EXPECT_NE(hotkey, std::string::npos);
+  EXPECT_NE(end, std::string::npos);
+  EXPECT_LT(hotkey, end);
+}
+
+TEST(HostE2ETargets, TargetListComesFromTheDataFolder) {
+  const std::wstring data = fresh_dir();
+  CreateDirectoryW((data + L"\\Lumaro").c_str(), nullptr);
+  ASSERT_FALSE(write_whole_file(data + L"\\Lumaro\\targets.txt",
+                                "# my editors\n  \"C:\\Apps\\HWP.EXE\"   # word processor\nEditor.exe\nhwp.exe\n"));
+  DWORD pid = 0;
+  HostProcess p = start_host(data, L"--release");
+  pid = p.pid;
+  ASSERT_TRUE(p.wait(kWaitMs));
+  EXPECT_NE(host_log(data, pid).find("대상 목록 [\"hwp.exe\", \"editor.exe\"]"), std::string::npos) << host_log(data, pid);
+}
+
 }  // namespace
 }  // namespace lumaro
