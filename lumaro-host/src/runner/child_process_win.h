@@ -1,0 +1,51 @@
+// Hidden child processes with redirected standard handles.
+//
+// The child inherits exactly its three standard handles (an explicit handle
+// list), never another tool's pipe ends that happen to be inheritable at the
+// same moment; the parent closes its copies of the child's ends right after
+// the start, so end-of-file arrives when the child exits.
+#pragma once
+
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "base/unique_handle_win.h"
+#include "runner/cli_kind.h"
+
+namespace lumaro {
+
+struct ChildSpec {
+  std::wstring application;   // module to start (empty: taken from the command line)
+  std::wstring command_line;  // the whole, already quoted command line
+  std::vector<std::pair<std::wstring, std::wstring>> env;  // set or replaced in a copy of ours
+  std::wstring working_dir;   // empty: ours
+  DWORD creation_flags = CREATE_NO_WINDOW;
+  bool stdin_pipe = false;    // false: the null device
+};
+
+struct Child {
+  UniqueHandle process;
+  UniqueFile stdin_write;   // invalid without stdin_pipe
+  UniqueFile stdout_read;
+  UniqueFile stderr_read;
+};
+
+// The started child, or the system error code.
+std::variant<Child, DWORD> start_child(const ChildSpec& spec);
+
+// Writes all of `bytes` to the pipe (errors ignored) and closes it.
+void write_all_and_close(UniqueFile pipe, const std::string& bytes);
+
+// Reads the pipe to its end, keeping at most `max_bytes` (the rest is read and
+// dropped so the writer never blocks).
+std::string read_all(HANDLE pipe, size_t max_bytes);
+
+// Runs the child to its end with stdout and stderr captured (each bounded).
+ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text = std::nullopt);
+
+}  // namespace lumaro

@@ -1,0 +1,57 @@
+// Child processes with the stand-in tool (path in LUMARO_FAKE_TOOL), copied
+// into a fresh folder under the name a test needs.
+#include "runner/child_process_win.h"
+
+#include <gtest/gtest.h>
+
+#include "base/file_win.h"
+#include "base/text_win.h"
+#include "paths/user_paths.h"
+#include "tool_fixture_win.h"
+
+namespace lumaro {
+namespace {
+
+TEST(ChildProcess, RunToEndCapturesBothStreamsTheExitCodeAndPassesInput) {
+  ToolFolder folder;
+  const std::wstring tool = folder.install(L"codex.exe", "out first\nerr oops\nout second\nexit 3\n");
+  ChildSpec spec;
+  spec.command_line = L"\"" + tool + L"\" login status";
+  spec.env = {{L"MCP_TIMEOUT", L"60000"}};
+  spec.working_dir = folder.dir();
+  const ToolRun run = run_to_end(spec, std::string("Y\n"));
+  EXPECT_TRUE(run.started);
+  EXPECT_EQ(run.exit_code, 3u);
+  EXPECT_EQ(run.out, "first\nsecond\n");
+  EXPECT_EQ(run.err, "oops\n");
+  const auto record = folder.last_record(L"codex");
+  EXPECT_EQ(record["argv"], (nlohmann::json{to_utf8(tool), "login", "status"}));
+  EXPECT_EQ(record["stdin"], "Y\n");
+  EXPECT_EQ(record["env"]["MCP_TIMEOUT"], "60000");
+  EXPECT_EQ(record["cwd"], to_utf8(folder.dir()));
+}
+
+TEST(ChildProcess, LargeOutputOnBothStreamsDoesNotDeadlock) {
+  ToolFolder folder;
+  std::string script;
+  for (int i = 0; i < 3000; ++i) script += "out " + std::string(100, 'o') + "\nerr " + std::string(100, 'e') + "\n";
+  const std::wstring tool = folder.install(L"agy.exe", script);
+  ChildSpec spec;
+  spec.command_line = L"\"" + tool + L"\" models";
+  const ToolRun run = run_to_end(spec);
+  EXPECT_EQ(run.out.size(), 3000u * 101);
+  EXPECT_EQ(run.err.size(), 3000u * 101);
+  EXPECT_EQ(folder.last_record(L"agy")["stdin"], "");  // the null device
+}
+
+TEST(ChildProcess, AMissingProgramIsReportedNotRun) {
+  ChildSpec spec;
+  spec.command_line = L"\"C:\\no\\such\\tool.exe\"";
+  auto started = start_child(spec);
+  ASSERT_TRUE(std::holds_alternative<DWORD>(started));
+  EXPECT_NE(std::get<DWORD>(started), 0u);
+  EXPECT_FALSE(run_to_end(spec).started);
+}
+
+}  // namespace
+}  // namespace lumaro

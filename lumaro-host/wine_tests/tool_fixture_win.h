@@ -1,0 +1,67 @@
+// A private folder with copies of the stand-in tool (LUMARO_FAKE_TOOL)
+// installed under a tool's file names, each with its script, and the records
+// the tool writes of how it was started.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "base/file_win.h"
+#include "base/text_win.h"
+#include "paths/user_paths.h"
+
+namespace lumaro {
+
+class ToolFolder {
+ public:
+  ToolFolder() {
+    wchar_t tmp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, tmp);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    dir_ = std::wstring(tmp) + L"lumaro-tools-" + std::to_wstring(now.QuadPart);
+    create_directories(dir_);
+  }
+  const std::wstring& dir() const { return dir_; }
+
+  // Copies the stand-in to dir\relative (folders created) with its script.
+  std::wstring install(const std::wstring& relative, const std::string& script) {
+    const std::wstring target = join_path(dir_, relative);
+    create_directories(target.substr(0, target.find_last_of(L'\\')));
+    const std::wstring fake = read_env(L"LUMARO_FAKE_TOOL").value_or(L"");
+    EXPECT_TRUE(CopyFileW(fake.c_str(), target.c_str(), FALSE)) << to_utf8(fake);
+    write_whole_file(stem_path(target) + L".script", script);
+    return target;
+  }
+  // Writes any other file (a .cmd wrapper, cli.js, a config).
+  std::wstring write(const std::wstring& relative, const std::string& bytes) {
+    const std::wstring target = join_path(dir_, relative);
+    create_directories(target.substr(0, target.find_last_of(L'\\')));
+    write_whole_file(target, bytes);
+    return target;
+  }
+  // Every start of the tool with this stem, in order.
+  std::vector<nlohmann::json> records(const std::wstring& relative_stem) const {
+    std::vector<nlohmann::json> out;
+    auto text = read_small_file(join_path(dir_, relative_stem) + L".record", 64u << 20);
+    if (!text) return out;
+    std::istringstream lines(*text);
+    std::string line;
+    while (std::getline(lines, line)) out.push_back(nlohmann::json::parse(line, nullptr, false));
+    return out;
+  }
+  nlohmann::json last_record(const std::wstring& relative_stem) const {
+    auto all = records(relative_stem);
+    return all.empty() ? nlohmann::json() : all.back();
+  }
+
+ private:
+  static std::wstring stem_path(const std::wstring& path) { return path.substr(0, path.find_last_of(L'.')); }
+  std::wstring dir_;
+};
+
+}  // namespace lumaro
