@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/unicode_lower_table.h"
+#include "base/utf8.h"
 
 namespace lumaro {
 namespace {
@@ -34,23 +35,6 @@ size_t decode(std::string_view s, size_t i, char32_t& c) noexcept {
   return n;
 }
 
-void encode(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 char32_t lower_single(char32_t c) noexcept {
   const LowerRun* end = kLowerRuns + kLowerRunCount;
@@ -89,7 +73,7 @@ std::string to_lower_unicode(std::string_view utf8) {
     if (expansion != kLowerExpansions + kLowerExpansionCount) {
       out += expansion->utf8;
     } else {
-      encode(out, lower_single(c));
+      append_utf8(out, lower_single(c));
     }
   }
   return out;

@@ -14,6 +14,9 @@ std::string sanitize_utf8(std::string_view bytes);
 // True when `bytes` is valid UTF-8 as it stands.
 bool is_valid_utf8(std::string_view bytes) noexcept;
 
+// Appends the UTF-8 encoding of the code point `c` (a valid scalar value).
+void append_utf8(std::string& out, char32_t c);
+
 // Unicode White_Space property.
 bool is_unicode_space(char32_t c) noexcept;
 

@@ -3,6 +3,8 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
+#include "base/overloaded.h"
+
 namespace lumaro {
 namespace {
 
@@ -11,13 +13,6 @@ using json = nlohmann::json;
 constexpr size_t kMaxImageDataBytes = 0x7FEFF;  // 524031, prefix included
 constexpr size_t kMaxStateProviders = 16;
 constexpr size_t kMaxStateModels = 64;
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 std::string dump(const json& j) {
   // Titles and texts come from other programs; never let a stray byte turn an

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "base/utf8.h"
+
 #include <algorithm>
 
 namespace lumaro {
@@ -7,23 +9,6 @@ namespace {
 
 bool is_separator(wchar_t c) noexcept { return c == L' ' || c == L'\t'; }
 
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 // UTF-16 to UTF-8; each unpaired surrogate becomes one U+FFFD. Where wchar_t
 // is wider than 16 bits (the native test build) a unit above 0xFFFF is taken

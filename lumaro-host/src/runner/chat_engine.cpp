@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "apps/target_app.h"
+#include "base/overloaded.h"
 #include "chat/prompt.h"
 #include "ipc/codec.h"
 #include "log/log.h"
@@ -18,13 +19,6 @@ constexpr const char* kBusy = "응답 중입니다. 멈춘 뒤 다시 보내십�
 constexpr const char* kStopped = "멈췄습니다";
 constexpr const char* kAppliesItself = "이 앱은 패널에서 직접 적용합니다.";
 constexpr size_t kBrowserTitleChars = 40;
-
-template <class... F>
-struct Overloaded : F... {
-  using F::operator()...;
-};
-template <class... F>
-Overloaded(F...) -> Overloaded<F...>;
 
 // Number of Unicode scalar values in valid UTF-8.
 size_t char_count(std::string_view utf8) {
