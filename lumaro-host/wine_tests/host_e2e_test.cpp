@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "base/file_win.h"
+#include "base/thread_win.h"
 #include "host_harness_win.h"
 
 namespace lumaro {
@@ -140,6 +141,31 @@ TEST_F(HostE2E, AStalledClientDoesNotHoldUpOthers) {
   auto note = c.next_of<NoteEvent>();
   ASSERT_TRUE(note);
   EXPECT_EQ(note->text, "§usage:[]");
+}
+
+TEST_F(HostE2E, AClientSendingAheadGetsEveryAnswer) {
+  // The writer keeps thousands of requests ahead of the answers; the host
+  // must interleave its writes with its reads instead of letting the
+  // connection's outbox overflow.
+  Client c;
+  open_notepad(c, 4);
+  constexpr int kRequests = 12000, kBatch = 200;
+  std::string batch;
+  for (int i = 0; i < kBatch; ++i) batch += encode(UsageRequest{4, "gemini"}) + "\n";
+  UniqueHandle writer = start_thread([&c, &batch] {
+    for (int sent = 0; sent < kRequests; sent += kBatch) {
+      if (!c.write_raw(batch)) return;
+    }
+  });
+  ASSERT_TRUE(writer);
+  int notes = 0;
+  while (notes < kRequests) {
+    auto note = c.next_of<NoteEvent>(20000);
+    if (!note) break;
+    ++notes;
+  }
+  WaitForSingleObject(writer.get(), 20000);
+  EXPECT_EQ(notes, kRequests);
 }
 
 TEST_F(HostE2E, SingleInstanceAndQuit) {

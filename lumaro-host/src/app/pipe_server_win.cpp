@@ -200,14 +200,17 @@ void pump(Server& server, ConnectionId id, HANDLE pipe, Outbox& outbox, HANDLE r
       return;  // the client is gone
     }
     for (;;) {
-      HANDLE waits[3] = {read_event, outbox.event(), server.stop.get()};
+      // Queued lines go first: with the read first, a client that keeps
+      // sending would starve the writes until its outbox dropped answers it
+      // is still waiting for.
+      HANDLE waits[3] = {outbox.event(), read_event, server.stop.get()};
       const DWORD woke = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
-      if (woke == WAIT_OBJECT_0 + 1) {
+      if (woke == WAIT_OBJECT_0) {
         const HANDLE stop = server.stop.get();
         const bool written =
             write_batch(outbox.drain(), [&](const std::string& line) { return write_line(pipe, write_event, stop, line); });
         if (written) continue;  // the read stays pending
-      } else if (woke == WAIT_OBJECT_0) {
+      } else if (woke == WAIT_OBJECT_0 + 1) {
         DWORD got = 0;
         if (!GetOverlappedResult(pipe, &read_ov, &got, FALSE)) return;  // the client closed its end
         for (const std::string& line : splitter.feed(std::string_view(buffer.data(), got))) {
