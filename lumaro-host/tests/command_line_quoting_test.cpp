@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/crt_split.h"
+
 #include <algorithm>
 #include <cctype>
 #include <optional>
@@ -16,6 +18,7 @@ namespace lumaro {
 namespace {
 
 using Args = std::vector<std::string>;
+using testing_support::crt_split;
 
 // UTF-8 to the platform's wide text (UTF-16 on Windows, UTF-32 elsewhere), as
 // CreateProcessW would receive it. The inputs here are valid UTF-8.
@@ -218,41 +221,6 @@ std::string expand_percents(const std::string& s) {
     i = close + 1;
   }
   return out;
-}
-
-// The C runtime's argument rules (since 2008): like CommandLineToArgvW, except
-// that "" inside a quoted part is a literal quote and the part stays open.
-Args crt_split(const std::string& s) {
-  Args args;
-  size_t i = 0;
-  for (;;) {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-    if (i >= s.size()) return args;
-    std::string arg;
-    bool in_quotes = false;
-    while (i < s.size()) {
-      size_t backslashes = 0;
-      while (i < s.size() && s[i] == '\\') ++backslashes, ++i;
-      if (i < s.size() && s[i] == '"') {
-        arg.append(backslashes / 2, '\\');
-        if (backslashes % 2 == 1) {
-          arg += '"';
-          ++i;
-        } else if (in_quotes && i + 1 < s.size() && s[i + 1] == '"') {
-          arg += '"';
-          i += 2;
-        } else {
-          in_quotes = !in_quotes;
-          ++i;
-        }
-        continue;
-      }
-      arg.append(backslashes, '\\');
-      if (i >= s.size() || (!in_quotes && (s[i] == ' ' || s[i] == '\t'))) break;
-      arg += s[i++];
-    }
-    args.push_back(arg);
-  }
 }
 
 // The arguments a script started by `line` hands on with %*, as a C-runtime

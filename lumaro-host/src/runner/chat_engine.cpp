@@ -228,12 +228,10 @@ void ChatEngine::on_usage(ConnectionId connection, const UsageRequest& r) {
 }
 
 void ChatEngine::on_login(ConnectionId connection, const LoginRequest& r) {
-  const int p = provider_index(r.provider);
-  if (!start_login(*this, connection, r)) return;
-  with_state([&](ChatState& s) { s.logins[p] = LoginState::logging_in; });
-  broadcast_state();
-  send_event(connection, NoteEvent{r.w, std::string(provider_label(p)) +
-                                            " 로그인을 시작했습니다. 브라우저에서 로그인을 마치십시오."});
+  // start_login itself sets logging_in, broadcasts and sends the started note
+  // before the login can end, so a tool that exits at once is never followed
+  // by a stale logging_in.
+  start_login(*this, connection, r);
 }
 
 void ChatEngine::on_logout(ConnectionId connection, const LogoutRequest& r) {

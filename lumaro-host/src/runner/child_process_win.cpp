@@ -112,13 +112,16 @@ std::string read_all(HANDLE pipe, size_t max_bytes) {
   return out;
 }
 
-ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text) {
+ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text, DWORD* start_error) {
   ChildSpec s = spec;
   s.stdin_pipe = stdin_text.has_value();
   auto started = start_child(s);
   ToolRun run;
   auto* child = std::get_if<Child>(&started);
-  if (!child) return run;
+  if (!child) {
+    if (start_error) *start_error = std::get<DWORD>(started);
+    return run;
+  }
   run.started = true;
   // Both pipes must be read at once, or a tool that fills one blocks forever.
   std::string err;

@@ -46,6 +46,9 @@ void write_all_and_close(UniqueFile pipe, const std::string& bytes);
 std::string read_all(HANDLE pipe, size_t max_bytes);
 
 // Runs the child to its end with stdout and stderr captured (each bounded).
-ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text = std::nullopt);
+// When it cannot be created, `start_error` (if given) receives the system
+// error code, for the messages that quote the system's text.
+ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text = std::nullopt,
+                   DWORD* start_error = nullptr);
 
 }  // namespace lumaro

@@ -32,14 +32,22 @@ void run_output_thread(OutputState& s) {
   for (auto& item : parser.start()) engine.deliver(to, item);
 
   std::string pending;
-  bool parsing = true;  // cleared at the first line that is not UTF-8
+  bool parsing = true;      // cleared at the first line that is not UTF-8
+  bool skipping = false;    // inside a line that outgrew kMaxToolLineBytes
   char buf[kReadBuffer];
   DWORD got = 0;
   while (ReadFile(s.stdout_read.get(), buf, sizeof buf, &got, nullptr) && got > 0) {
     // After a bad line the rest is read and dropped, so the tool can never
     // block on a full pipe while we wait for it to exit.
     if (!parsing) continue;
-    pending.append(buf, got);
+    std::string_view chunk(buf, got);
+    if (skipping) {
+      const size_t lf = chunk.find('\n');
+      if (lf == std::string_view::npos) continue;
+      chunk.remove_prefix(lf + 1);
+      skipping = false;
+    }
+    pending.append(chunk);
     size_t start = 0;
     for (size_t lf; parsing && (lf = pending.find('\n', start)) != std::string::npos; start = lf + 1) {
       std::string_view line(pending.data() + start, lf - start);
@@ -51,10 +59,13 @@ void run_output_thread(OutputState& s) {
       for (auto& item : parser.feed_line(line)) engine.deliver(to, item);
     }
     pending.erase(0, std::min(start, pending.size()));
-    if (pending.size() > kMaxToolLineBytes) pending.clear();
+    if (pending.size() > kMaxToolLineBytes) {
+      pending.clear();
+      skipping = true;  // the whole line goes, not just its head
+    }
   }
   // An unterminated last line still counts.
-  if (parsing && !pending.empty() && is_valid_utf8(pending)) {
+  if (parsing && !skipping && !pending.empty() && is_valid_utf8(pending)) {
     std::string_view line(pending);
     if (line.back() == '\r') line.remove_suffix(1);
     for (auto& item : parser.feed_line(line)) engine.deliver(to, item);

@@ -26,7 +26,8 @@ std::atomic<bool>& mock_login_flag();
 void account_refresh(ChatEngine& engine);
 void account_query(ChatEngine& engine, WindowId w, ConnectionId connection, int provider);
 void login_finished(ChatEngine& engine, WindowId w, ConnectionId connection, int provider);
-// Runs on the connection thread; true when the login has been started.
+// Runs on the connection thread; true when the login has been started, in
+// which case logging_in is already set, broadcast and announced.
 bool start_login(ChatEngine& engine, ConnectionId connection, const LoginRequest& request);
 void run_logout(ChatEngine& engine, WindowId w, ConnectionId connection, int provider);
 void usage_query(ChatEngine& engine, WindowId w, ConnectionId connection);

@@ -1,48 +1,56 @@
-// Worker entry points whose real work (the AI tools' runner and accounts, the
-// Hangul automation, the connector check) is not built yet. Each logs and
-// does the least it can honestly do, so a panel is never left waiting and
-// nothing claims a success it did not have. Mock mode needs none of them,
-// except the connector check, whose mock answer is complete here.
+// Worker entry points whose real work (the Hangul automation, the connector
+// check) is not built yet, and the native stand-ins of the Windows-only ones.
+// Each logs and does the least it can honestly do, so a panel is never left
+// waiting and nothing claims a success it did not have. Mock mode needs none
+// of them, except the connector check, whose mock answer is complete here.
 #include "log/log.h"
 #include "providers/catalogue.h"
 #include "runner/workers.h"
 
+#ifndef _WIN32
+#include "runner/account_parse.h"
+#include "runner/accounts.h"
+#include "runner/login_plan.h"
+#include "runner/usage_parse.h"
+#endif
+
 namespace lumaro {
 
+#ifndef _WIN32
+// Native builds (the engine's unit tests) start no processes.
 std::variant<JobHandle, std::string> start_cli_job(ChatEngine& engine, TurnRequest request) {
   const int p = request.reply.provider;
   log_line("도구 실행기 없음 " + std::string(provider_label(p)));
   return std::string(provider_label(p)) + " 를 실행하지 못했습니다: 이 빌드에는 도구 실행기가 없습니다";
 }
 
-LoginState probe_login_state(ChatEngine& engine, int provider) {
-  log_line("로그인 상태 확인 불가 " + std::string(provider_label(provider)));
-  return LoginState::unknown;
-}
+// Without the Windows tool runner no tool is ever found: the account steps
+// answer as for a machine with none installed, and the mock works in full.
+LoginState probe_login_state(ChatEngine& engine, int provider) { return LoginState::missing; }
 
-void account_query(ChatEngine& engine, WindowId w, ConnectionId connection, int provider) {
-  log_line("계정 조회 미지원 " + std::string(provider_label(provider)));
-}
-
-void login_finished(ChatEngine& engine, WindowId w, ConnectionId connection, int provider) {
-  const LoginState state = login_state(engine, provider);
-  engine.with_state([&](ChatState& s) { s.logins[provider] = state; });
-  engine.broadcast_state();
-}
+nlohmann::json account_status(ChatEngine& engine, int provider) { return account_not_installed(provider); }
 
 bool start_login(ChatEngine& engine, ConnectionId connection, const LoginRequest& request) {
   const int p = provider_index(request.provider);
-  log_line("로그인 미지원 " + std::string(provider_label(p)));
-  engine.send_event(connection, NoteEvent{request.w, std::string(provider_label(p)) + " 로그인은 아직 지원되지 않습니다."});
+  if (engine.env().mock_mode()) return start_mock_login(engine, request.w, connection, p);
+  engine.send_event(connection, NoteEvent{request.w, fill_message(kToolNotInstalled, provider_product_name(p))});
   return false;
 }
 
 void run_logout(ChatEngine& engine, WindowId w, ConnectionId connection, int provider) {
-  log_line("로그아웃 미지원 " + std::string(provider_label(provider)));
-  engine.send_event(connection, NoteEvent{w, std::string(provider_label(provider)) + " 로그아웃은 아직 지원되지 않습니다."});
+  if (engine.env().mock_mode()) {
+    mock_login_flag().exchange(false);
+    logout_succeeded(engine, w, connection, provider);
+  } else {
+    engine.send_event(connection, NoteEvent{w, fill_message(kToolNotInstalled, provider_product_name(provider))});
+  }
+  send_account_note(engine, w, connection, provider);
 }
 
-void usage_query(ChatEngine& engine, WindowId w, ConnectionId connection) { log_line("사용량 조회 미지원"); }
+void usage_query(ChatEngine& engine, WindowId w, ConnectionId connection) {
+  engine.send_event(connection, NoteEvent{w, usage_note({})});
+}
+#endif
 
 void connector_preflight(ChatEngine& engine, WindowId w, ConnectionId connection, std::string display,
                          std::string exe, TargetApp row) {
@@ -69,6 +77,8 @@ void hangul_apply_step(ChatEngine& engine, WindowId w, std::string text, std::op
 
 void release_hangul_client(uint32_t pid) {}
 
+#ifndef _WIN32
 std::vector<std::string> codex_turn_notes(ChatEngine& engine, const std::string& conversation_id) { return {}; }
+#endif
 
 }  // namespace lumaro
