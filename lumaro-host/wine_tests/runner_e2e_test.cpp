@@ -120,8 +120,9 @@ TEST_F(RunnerE2E, StopTerminatesTheToolAndFailuresReachThePanel) {
   ASSERT_TRUE(done);
   EXPECT_EQ(done->error, "멈췄습니다");
 
-  // A tool that only complains on stderr ends the turn with that text.
-  tools.install(L"claude.exe", "err 인증이 필요합니다\nexit 1\n");
+  // A tool that only complains on stderr ends the turn with that text (the
+  // stand-in reads its script at each start).
+  tools.write(L"claude.script", "err 인증이 필요합니다\nexit 1\n");
   auto failed = turn(c, SendRequest{6, "q", "", "claude", "", ""});
   ASSERT_FALSE(failed.empty());
   EXPECT_EQ(std::get<DoneEvent>(failed.back()).error, "인증이 필요합니다");
@@ -131,9 +132,19 @@ TEST_F(RunnerE2E, MissingToolIsReportedByName) {
   start({{L"LUMARO_CLAUDE", tools.dir() + L"\\nothing.exe"}});
   Client c;
   open_panel(c, 7, "t");
+  // Before the account check has run, the runner itself finds no tool.
   auto events = turn(c, SendRequest{7, "q", "", "chatgpt", "", ""});
   ASSERT_FALSE(events.empty());
-  EXPECT_EQ(std::get<DoneEvent>(events.back()).error, "Codex CLI (OpenAI) 이 설치되어 있지 않습니다");
+  const std::string first = std::get<DoneEvent>(events.back()).error;
+  // Once the check has marked the tool missing, the question is refused up front.
+  ASSERT_TRUE(wait_for_log(data, host.pid, "로그인 상태 ChatGPT Missing")) << host_log(data, host.pid);
+  events = turn(c, SendRequest{7, "q", "", "chatgpt", "", ""});
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(std::get<DoneEvent>(events.back()).error,
+            "Codex CLI (OpenAI) 이 설치되어 있지 않습니다. 설치 후 다시 시도하십시오.");
+  EXPECT_TRUE(first == "Codex CLI (OpenAI) 이 설치되어 있지 않습니다" ||
+              first == "Codex CLI (OpenAI) 이 설치되어 있지 않습니다. 설치 후 다시 시도하십시오.")
+      << first;
 }
 
 TEST_F(RunnerE2E, HostileTextThroughABatchFileStaysOneArgument) {
