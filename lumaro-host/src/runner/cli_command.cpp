@@ -1,5 +1,6 @@
 #include "runner/cli_command.h"
 
+#include "base/ascii.h"
 #include "runner/command_line_quoting.h"
 
 namespace lumaro {
@@ -7,17 +8,6 @@ namespace {
 
 bool is_separator(char c) noexcept { return c == '\\' || c == '/'; }
 
-bool ascii_iequals(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // "C:\x" or "C:/x", or a UNC path "\\server\share".
 bool is_absolute(std::string_view dir) noexcept {

@@ -1,19 +1,10 @@
 #include "runner/command_line_quoting.h"
 
+#include "base/ascii.h"
+
 namespace lumaro {
 namespace {
 
-bool ascii_iequals(std::string_view a, std::string_view b) noexcept {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    char y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Characters that neither ordinary programs nor cmd.exe treat specially, so
 // an argument made only of them can go unquoted to a script.
