@@ -84,7 +84,7 @@ TEST_F(RunnerE2E, ClaudeTurnCarriesItsCommandLineAndStreamsBack) {
                                  R"({"t":"note","text":"§session:s-1","w":5})",
                                  R"({"error":"","t":"done","w":5})",
                              }));
-  const auto record = tools.last_record(L"bin\\claude");
+  const auto record = tools.last_record_with(L"bin\\claude", "-p");
   const auto argv = record["argv"].get<std::vector<std::string>>();
   ASSERT_GE(argv.size(), 12u);
   EXPECT_EQ(std::vector<std::string>(argv.begin() + 1, argv.begin() + 8),
@@ -102,7 +102,7 @@ TEST_F(RunnerE2E, ClaudeTurnCarriesItsCommandLineAndStreamsBack) {
 
   // The next turn continues the conversation.
   turn(c, SendRequest{5, "또", "", "claude", "", ""});
-  const auto again = tools.last_record(L"bin\\claude")["argv"].get<std::vector<std::string>>();
+  const auto again = tools.last_record_with(L"bin\\claude", "--resume")["argv"].get<std::vector<std::string>>();
   ASSERT_GE(again.size(), 2u);
   EXPECT_EQ(std::vector<std::string>(again.end() - 2, again.end()), (std::vector<std::string>{"--resume", "s-1"}));
 }
@@ -165,7 +165,7 @@ TEST_F(RunnerE2E, HostileTextThroughABatchFileStaysOneArgument) {
   // Tools behind .cmd shims are programs of the current C runtime: read the
   // command line they got the way they do.
   const auto argv =
-      testing_support::crt_split(tools.last_record(L"roaming\\npm\\claude-real")["cmdline"].get<std::string>());
+      testing_support::crt_split(tools.last_record_with(L"roaming\\npm\\claude-real", "--append-system-prompt")["cmdline"].get<std::string>());
   auto it = std::find(argv.begin(), argv.end(), "--append-system-prompt");
   ASSERT_NE(it, argv.end());
   ASSERT_NE(it + 1, argv.end());

@@ -58,6 +58,19 @@ class ToolFolder {
     auto all = records(relative_stem);
     return all.empty() ? nlohmann::json() : all.back();
   }
+  // The last start whose arguments hold `arg`: the host also runs the tool
+  // on its own (account checks), so the very last start may be another one.
+  nlohmann::json last_record_with(const std::wstring& relative_stem, const std::string& arg) const {
+    auto all = records(relative_stem);
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+      const auto& argv = (*it)["argv"];
+      if (!argv.is_array()) continue;
+      for (const auto& a : argv)
+        if (a == arg) return *it;
+      if ((*it)["cmdline"].is_string() && (*it)["cmdline"].get<std::string>().find(arg) != std::string::npos) return *it;
+    }
+    return nlohmann::json();
+  }
 
  private:
   static std::wstring stem_path(const std::wstring& path) { return path.substr(0, path.find_last_of(L'.')); }
