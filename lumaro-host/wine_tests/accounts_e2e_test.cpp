@@ -187,6 +187,50 @@ TEST_F(AccountsE2E, DesktopLoginOpensOnceAndAnInstantExitEndsTheLogin) {
   EXPECT_EQ(codex[1]["cwd"], to_utf8(profile));
 }
 
+TEST_F(AccountsE2E, GeminiCliLoginPreparesItsProfileAndAnswersTheTool) {
+  // gemini.cmd (run through cmd.exe) forwards to the stand-in; the folder
+  // also holds inside-hook.cjs, which the login preloads into node.
+  const std::string address = "https://accounts.google.com/o/oauth2/v2/auth?client_id=1";
+  tools.install(L"bin\\gemini-real.exe", "stdin line\nout https://example.com/help\nout Go to " + address +
+                                             " now\nerr " + address + "\nexit 0\n");
+  tools.write(L"bin\\gemini.cmd", "@\"%~dp0gemini-real.exe\" %*\r\n");
+  tools.write(L"bin\\inside-hook.cjs", "");
+  start();
+  const std::wstring home = data + L"\\Lumaro\\gemini-home";
+  create_directories(home + L"\\.gemini");
+  ASSERT_FALSE(write_whole_file(home + L"\\.gemini\\settings.json", R"({"ui":{"theme":"Dark"}})"));
+  Client c;
+  open_panel(c, 8, "browser:chrome");
+  ASSERT_TRUE(wait_for_log(data, host.pid, "로그인 상태 Gemini LoggedOut"));
+
+  ASSERT_TRUE(c.send(LoginRequest{8, "gemini", ""}));
+  Seen seen = until_note(c, "§account:");
+  ASSERT_GE(seen.notes.size(), 3u);
+  EXPECT_EQ(seen.notes[0], "Gemini 로그인을 시작했습니다. 브라우저에서 로그인을 마치십시오.");
+  EXPECT_EQ(seen.notes[1], "§open:" + address);
+  EXPECT_EQ(std::count_if(seen.notes.begin(), seen.notes.end(), [](const std::string& n) { return n.starts_with("§open:"); }),
+            1);
+  const auto login = tools.records(L"bin\\gemini-real");
+  ASSERT_FALSE(login.empty());
+  const auto& r = login.back();
+  EXPECT_EQ(argv_of(login, login.size() - 1),
+            (std::vector<std::string>{"-p", "로그인 확인입니다. OK 한 단어로만 답하세요.", "--skip-trust"}));
+  EXPECT_EQ(r["stdin"], "Y\n");
+  EXPECT_EQ(r["cwd"], to_utf8(home));
+  EXPECT_EQ(r["env"]["USERPROFILE"], to_utf8(home));
+  std::string hook = to_utf8(tools.dir() + L"\\bin\\inside-hook.cjs");
+  std::replace(hook.begin(), hook.end(), '\\', '/');
+  EXPECT_EQ(r["env"]["NODE_OPTIONS"], "--require \"" + hook + "\"");
+  // The user's own settings stay; the login method is set.
+  EXPECT_EQ(read_small_file(home + L"\\.gemini\\settings.json", 1 << 20).value_or(""),
+            "{\n  \"security\": {\n    \"auth\": {\n      \"selectedType\": \"oauth-personal\"\n    }\n  },\n"
+            "  \"ui\": {\n    \"theme\": \"Dark\"\n  }\n}");
+  // No credential files appeared: the login ends logged out.
+  ASSERT_FALSE(seen.states.empty());
+  EXPECT_EQ(seen.states.back().providers[2].login, LoginState::out);
+  EXPECT_EQ(log_count("로그인 끝 Gemini LoggedOut"), 1u);
+}
+
 TEST_F(AccountsE2E, LogoutReportsSuccessOrTheToolsReason) {
   const std::wstring claude = tools.install(L"bin\\claude.exe", kClaudeStatusIn);
   tools.install(L"bin\\codex.exe", "err  not logged in \nexit 1\n");
@@ -228,6 +272,7 @@ TEST_F(AccountsE2E, UsageIsAnsweredAndKeptForAMinute) {
   start({{L"LUMARO_CLAUDE", claude}});
   Client c;
   open_panel(c, 7, "browser:chrome");
+  ASSERT_TRUE(wait_for_log(data, host.pid, "로그인 상태 Gemini"));
   const std::string answer =
       R"x(§usage:[{"name":"세션","pct":23,"reset":"5pm (Asia/Seoul)"},{"name":"주간","pct":41,"reset":"Mar 3"}])x";
   ASSERT_TRUE(c.send(UsageRequest{7, "claude"}));

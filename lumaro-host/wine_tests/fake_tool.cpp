@@ -11,6 +11,7 @@
 //       sleep <ms>
 //       exit <code>
 //       wait           sleep until killed
+//       stdin line     (first line only) read one input line, not to its end
 //     Without a script it prints nothing and exits 0.
 #include <windows.h>
 #include <shellapi.h>
@@ -49,11 +50,23 @@ int main() {
   std::wstring base(path);
   base = base.substr(0, base.find_last_of(L'.'));
 
+  // A script whose first line is "stdin line" reads one line of input only:
+  // a login keeps the tool's input open for minutes.
+  std::ifstream script((base + L".script").c_str(), std::ios::binary);
+  std::string line;
+  const bool one_line = std::getline(script, line) && line.rfind("stdin line", 0) == 0;
+  if (!one_line) {
+    script.clear();
+    script.seekg(0);
+  }
   std::string input;
   char buf[4096];
   DWORD got = 0;
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  while (in && in != INVALID_HANDLE_VALUE && ReadFile(in, buf, sizeof buf, &got, nullptr) && got) input.append(buf, got);
+  while (in && in != INVALID_HANDLE_VALUE && ReadFile(in, buf, one_line ? 1 : sizeof buf, &got, nullptr) && got) {
+    input.append(buf, got);
+    if (one_line && buf[0] == '\n') break;
+  }
 
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -73,8 +86,6 @@ int main() {
     out << record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
   }
 
-  std::ifstream script((base + L".script").c_str(), std::ios::binary);
-  std::string line;
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE), err = GetStdHandle(STD_ERROR_HANDLE);
   while (std::getline(script, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();

@@ -33,7 +33,11 @@ class ToolFolder {
     const std::wstring target = join_path(dir_, relative);
     create_directories(target.substr(0, target.find_last_of(L'\\')));
     const std::wstring fake = read_env(L"LUMARO_FAKE_TOOL").value_or(L"");
-    EXPECT_TRUE(CopyFileW(fake.c_str(), target.c_str(), FALSE)) << to_utf8(fake);
+    // A start of the previous copy (the host's own account check) may still
+    // be ending, and a running program cannot be replaced.
+    bool copied = false;
+    for (int i = 0; i < 100 && !(copied = CopyFileW(fake.c_str(), target.c_str(), FALSE)); ++i) Sleep(50);
+    EXPECT_TRUE(copied) << to_utf8(fake) << " error " << GetLastError();
     write_whole_file(stem_path(target) + L".script", script);
     return target;
   }
