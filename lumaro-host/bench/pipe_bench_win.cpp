@@ -35,6 +35,7 @@
 #include "base/unique_handle_win.h"
 #include "ipc/codec.h"
 #include "ipc/pipe_name.h"
+#include "../wine_tests/test_process_win.h"
 
 namespace lumaro {
 namespace {
@@ -111,55 +112,10 @@ int run_echo_server(const std::wstring& name) {
 
 // ---- processes -----------------------------------------------------------------
 
-std::wstring fresh_dir() {
-  wchar_t tmp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, tmp);
-  std::wstring dir = std::wstring(tmp) + L"lumaro-bench-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                     std::to_wstring(GetTickCount64());
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return dir;
-}
-
-struct Child {
-  UniqueHandle process;
-  DWORD pid = 0;
-  bool wait(DWORD ms) const { return WaitForSingleObject(process.get(), ms) == WAIT_OBJECT_0; }
-};
-
 // Our environment with LOCALAPPDATA replaced and mock mode on, so the host
 // keeps its settings and logs in a folder of its own and starts no tools.
 std::wstring host_environment(const std::wstring& local_app_data) {
-  std::wstring block;
-  wchar_t* env = GetEnvironmentStringsW();
-  for (const wchar_t* p = env; *p; p += wcslen(p) + 1) {
-    if (_wcsnicmp(p, L"LOCALAPPDATA=", 13) == 0 || _wcsnicmp(p, L"LUMARO_MOCK=", 12) == 0) continue;
-    block += p;
-    block.push_back(L'\0');
-  }
-  FreeEnvironmentStringsW(env);
-  block += L"LOCALAPPDATA=" + local_app_data;
-  block.push_back(L'\0');
-  block += L"LUMARO_MOCK=1";
-  block.push_back(L'\0');
-  block.push_back(L'\0');
-  return block;
-}
-
-Child start_process(const std::wstring& exe, const std::wstring& args, std::wstring* environment) {
-  std::wstring cmd = L"\"" + exe + L"\" " + args;
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  Child child;
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, environment ? CREATE_UNICODE_ENVIRONMENT : 0,
-                      environment ? environment->data() : nullptr, nullptr, &si, &pi)) {
-    std::fprintf(stderr, "cannot start %s: error %lu\n", narrow(exe).c_str(), GetLastError());
-    return child;
-  }
-  CloseHandle(pi.hThread);
-  child.process.reset(pi.hProcess);
-  child.pid = pi.dwProcessId;
-  return child;
+  return environment_block({{L"LOCALAPPDATA", local_app_data}, {L"LUMARO_MOCK", L"1"}});
 }
 
 HWND host_window() { return FindWindowExW(HWND_MESSAGE, nullptr, L"Lumaro.Host.x64", nullptr); }
@@ -173,10 +129,10 @@ struct Host {
   std::wstring exe;
   std::wstring data;
   std::wstring environment;
-  Child child;
+  TestProcess child;
 
   bool start() {
-    data = fresh_dir();
+    data = fresh_dir(L"lumaro-bench-");
     environment = host_environment(data);
     child = start_process(exe, L"", &environment);
     return static_cast<bool>(child.process);
@@ -195,7 +151,7 @@ struct Host {
   void quit() {
     if (!child.process || child.wait(0)) return;
     std::wstring env = environment;
-    Child q = start_process(exe, L"--quit", &env);
+    TestProcess q = start_process(exe, L"--quit", &env);
     if (q.process) q.wait(kWaitMs);
     if (child.wait(kWaitMs)) return;
     if (HWND w = host_window()) PostMessageW(w, WM_CLOSE, 0, 0);
@@ -457,8 +413,11 @@ bool bench_echo(const Options& o, PipeFigures* out) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   const std::wstring name = L"\\\\.\\pipe\\lumaro-bench-echo-" + std::to_wstring(GetCurrentProcessId());
-  Child server = start_process(self, L"--echo-server " + name, nullptr);
-  if (!server.process) return false;
+  TestProcess server = start_process(self, L"--echo-server " + name, nullptr);
+  if (!server.process) {
+    std::fprintf(stderr, "cannot start the echo server: error %lu\n", GetLastError());
+    return false;
+  }
   Client client;
   if (!client.connect(name)) {
     std::fprintf(stderr, "cannot reach the echo server\n");

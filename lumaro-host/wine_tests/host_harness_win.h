@@ -18,6 +18,7 @@
 #include "ipc/line_splitter.h"
 #include "ipc/pipe_name.h"
 #include "paths/user_paths.h"
+#include "test_process_win.h"
 
 namespace lumaro {
 
@@ -25,71 +26,17 @@ constexpr DWORD kWaitMs = 15000;
 
 inline std::wstring host_exe() { return read_env(L"LUMARO_TEST_HOST").value_or(L""); }
 
-inline std::wstring fresh_dir() {
-  wchar_t tmp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, tmp);
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  std::wstring dir = std::wstring(tmp) + L"lumaro-e2e-" + std::to_wstring(now.QuadPart);
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return dir;
-}
-
 // A started lumaro-host process with its own LOCALAPPDATA.
-struct HostProcess {
-  UniqueHandle process;
-  DWORD pid = 0;
-  DWORD exit_code() const {
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(process.get(), &code);
-    return code;
-  }
-  bool wait(DWORD ms) const { return WaitForSingleObject(process.get(), ms) == WAIT_OBJECT_0; }
-};
-
-using EnvChanges = std::vector<std::pair<std::wstring, std::wstring>>;
+using HostProcess = TestProcess;
 
 // Starts lumaro-host with our environment, LOCALAPPDATA replaced and mock
 // mode on, then `changes` applied (an empty value removes the variable).
 inline HostProcess start_host(const std::wstring& local_app_data, const std::wstring& args = L"",
                               EnvChanges changes = {}) {
   changes.insert(changes.begin(), {{L"LOCALAPPDATA", local_app_data}, {L"LUMARO_MOCK", L"1"}});
-  std::wstring block;
-  wchar_t* env = GetEnvironmentStringsW();
-  for (const wchar_t* p = env; *p; p += wcslen(p) + 1) {
-    std::wstring entry(p);
-    bool replaced = false;
-    for (const auto& [name, value] : changes) {
-      replaced = replaced || (_wcsnicmp(p, name.c_str(), name.size()) == 0 && p[name.size()] == L'=');
-    }
-    if (replaced) continue;
-    block += entry;
-    block.push_back(L'\0');
-  }
-  FreeEnvironmentStringsW(env);
-  for (size_t i = 0; i < changes.size(); ++i) {
-    const auto& [name, value] = changes[i];
-    bool later = false;  // the last change of a name wins
-    for (size_t j = i + 1; j < changes.size(); ++j) later = later || _wcsicmp(changes[j].first.c_str(), name.c_str()) == 0;
-    if (later || value.empty()) continue;
-    block += name + L"=" + value;
-    block.push_back(L'\0');
-  }
-  block.push_back(L'\0');
-
-  std::wstring cmd = L"\"" + host_exe() + L"\" " + args;
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  HostProcess host;
-  if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                      nullptr, &si, &pi)) {
-    ADD_FAILURE() << "cannot start " << to_utf8(host_exe()) << ": " << GetLastError();
-    return host;
-  }
-  CloseHandle(pi.hThread);
-  host.process.reset(pi.hProcess);
-  host.pid = pi.dwProcessId;
+  std::wstring block = environment_block(changes);
+  HostProcess host = start_process(host_exe(), args, &block);
+  if (!host.process) ADD_FAILURE() << "cannot start " << to_utf8(host_exe()) << ": " << GetLastError();
   return host;
 }
 
