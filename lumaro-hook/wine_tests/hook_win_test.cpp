@@ -1,27 +1,32 @@
-// The panel DLL in real processes: loading and unloading it many times, and
-// attaching it to Notepad and releasing it again, the way the host does, with
-// this program playing the host (hook, attach message, query, detach message)
-// and, for the pipe test, the host's pipe server.
+// The panel DLL in real processes: loading and unloading it many times,
+// attaching it to Notepad and releasing it again, the way the host does, and
+// its attach limit, deferred detaches and keyboard guard on the frames of
+// lumaro-test-windows (LUMARO_TEST_WINDOWS), with this program playing the
+// host (hook, attach message, query, detach message) and, for the pipe test,
+// the host's pipe server.
 #include <windows.h>
 
 #include <psapi.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "base/text_win.h"
 #include "base/unique_handle_win.h"
 #include "ipc/codec.h"
 #include "ipc/line_splitter.h"
 #include "ipc/pipe_name.h"
+#include "remote_module_win.h"
+#include "test_windows_app.h"
 
 namespace lumaro {
 namespace {
@@ -66,19 +71,8 @@ bool responsive(HWND window) {
 }
 
 bool module_loaded_in(DWORD pid) {
-  HANDLE snap = INVALID_HANDLE_VALUE;
-  for (int i = 0; i < 20 && snap == INVALID_HANDLE_VALUE; ++i) {
-    snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
-    if (snap == INVALID_HANDLE_VALUE && GetLastError() != ERROR_BAD_LENGTH) break;
-  }
-  if (snap == INVALID_HANDLE_VALUE) return true;  // unknown counts as loaded
-  UniqueFile owner(snap);
-  MODULEENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL ok = Module32FirstW(snap, &entry); ok; ok = Module32NextW(snap, &entry)) {
-    if (_wcsicmp(entry.szModule, kDllName) == 0) return true;
-  }
-  return false;
+  const std::optional<HMODULE> module = test::remote_module(pid, kDllName);
+  return !module || *module;  // unknown counts as loaded
 }
 
 // A fresh per-user folder for this process and the children it starts, so
@@ -118,32 +112,18 @@ bool running_on_wine() {
   return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
-// Base address of a module in another process, from a module snapshot.
-HMODULE remote_module(DWORD pid, const wchar_t* name) {
-  HANDLE snap = INVALID_HANDLE_VALUE;
-  for (int i = 0; i < 20 && snap == INVALID_HANDLE_VALUE; ++i) {
-    snap = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
-    if (snap == INVALID_HANDLE_VALUE && GetLastError() != ERROR_BAD_LENGTH) break;
-  }
-  if (snap == INVALID_HANDLE_VALUE) return nullptr;
-  UniqueFile owner(snap);
-  MODULEENTRY32W entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL ok = Module32FirstW(snap, &entry); ok; ok = Module32NextW(snap, &entry)) {
-    if (_wcsicmp(entry.szModule, name) == 0) return entry.hModule;
-  }
-  return nullptr;
-}
 
 // Windows drops the reference its hook machinery took on the DLL in the
-// target once the hook is removed; Wine's never does (it loads the hook's
-// module and keeps it for good). Playing the host under Wine, the test drops
-// that one reference itself, after the panel has taken its own, so the DLL's
-// own release is what decides whether it leaves the process.
+// target once the hook is removed; Wine's never does when its hook call is
+// what mapped the DLL (it loads the hook's module and keeps it for good; a
+// DLL already mapped is only borrowed for the call). Playing the host under
+// Wine, the test drops that one reference itself, after the panel has taken
+// its own, so the DLL's own release is what decides whether it leaves the
+// process.
 bool drop_wine_hook_reference(HANDLE process, DWORD pid) {
   if (!running_on_wine()) return true;
-  HMODULE dll = remote_module(pid, kDllName);
-  HMODULE remote_kernel = remote_module(pid, L"kernel32.dll");
+  HMODULE dll = test::remote_module(pid, kDllName).value_or(nullptr);
+  HMODULE remote_kernel = test::remote_module(pid, L"kernel32.dll").value_or(nullptr);
   HMODULE local_kernel = GetModuleHandleW(L"kernel32.dll");
   if (!dll || !remote_kernel || !local_kernel) return false;
   const auto offset = reinterpret_cast<const char*>(GetProcAddress(local_kernel, "FreeLibrary")) -
@@ -187,7 +167,45 @@ size_t private_bytes() {
   return committed;
 }
 
-// ---- Notepad ------------------------------------------------------------------
+// ---- target processes -------------------------------------------------------
+
+// A target application started by a test, ended if it still runs when the
+// test is over. Its windows all live on one GUI thread.
+class TargetProcess {
+ public:
+  TargetProcess() = default;
+  TargetProcess(const TargetProcess&) = delete;
+  TargetProcess& operator=(const TargetProcess&) = delete;
+  ~TargetProcess() {
+    if (process_) {
+      TerminateProcess(process_.get(), 1);
+      WaitForSingleObject(process_.get(), 5000);
+    }
+  }
+
+  DWORD thread() const { return thread_; }
+  DWORD pid() const { return pid_; }
+  HANDLE process() const { return process_.get(); }
+
+ protected:
+  bool launch(std::wstring command) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+      return false;
+    }
+    process_.reset(pi.hProcess);
+    CloseHandle(pi.hThread);
+    pid_ = pi.dwProcessId;
+    WaitForInputIdle(process_.get(), 10000);
+    return true;
+  }
+
+  UniqueHandle process_;
+  DWORD pid_ = 0;
+  DWORD thread_ = 0;
+};
 
 struct FindWindowData {
   DWORD pid;
@@ -207,18 +225,10 @@ BOOL CALLBACK find_main_window(HWND window, LPARAM param) {
   return TRUE;
 }
 
-class Notepad {
+class Notepad : public TargetProcess {
  public:
   bool start() {
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    wchar_t command[] = L"notepad.exe";
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    process_.reset(pi.hProcess);
-    CloseHandle(pi.hThread);
-    pid_ = pi.dwProcessId;
-    WaitForInputIdle(process_.get(), 10000);
+    if (!launch(L"notepad.exe")) return false;
     wait_until(10000, [&] {
       FindWindowData data{pid_, nullptr};
       EnumWindows(&find_main_window, reinterpret_cast<LPARAM>(&data));
@@ -240,23 +250,66 @@ class Notepad {
     return ended;
   }
 
-  ~Notepad() {
-    if (process_) {
-      TerminateProcess(process_.get(), 1);
-      WaitForSingleObject(process_.get(), 5000);
-    }
-  }
-
   HWND window() const { return window_; }
-  DWORD thread() const { return thread_; }
-  DWORD pid() const { return pid_; }
-  HANDLE process() const { return process_.get(); }
 
  private:
-  UniqueHandle process_;
-  DWORD pid_ = 0;
-  DWORD thread_ = 0;
   HWND window_ = nullptr;
+};
+
+// lumaro-test-windows with N frames and a stand-in panel (a window of the
+// panel's class name with a child), whose frames answer the messages of
+// test_windows_app.h.
+class TestWindows : public TargetProcess {
+ public:
+  bool start(int frames, const std::wstring& folder) {
+    wchar_t exe[MAX_PATH * 2];
+    const DWORD n = GetEnvironmentVariableW(L"LUMARO_TEST_WINDOWS", exe, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2) return false;
+    const std::wstring list = folder + L"\\windows.txt";
+    if (!launch(L"\"" + std::wstring(exe, n) + L"\" --frames " + std::to_wstring(frames) + L" \"" + list + L"\"")) {
+      return false;
+    }
+    std::vector<HWND> windows;
+    wait_until(10000, [&] {
+      windows = read_handles(list);
+      return !windows.empty();
+    });
+    if (windows.size() != static_cast<size_t>(frames) + 2) return false;
+    panel_like_child_ = windows.back();
+    windows.pop_back();
+    panel_like_ = windows.back();
+    windows.pop_back();
+    frames_ = std::move(windows);
+    thread_ = GetWindowThreadProcessId(frames_.front(), nullptr);
+    return true;
+  }
+
+  const std::vector<HWND>& frames() const { return frames_; }
+  HWND panel_like() const { return panel_like_; }
+  HWND panel_like_child() const { return panel_like_child_; }
+
+ private:
+  static std::vector<HWND> read_handles(const std::wstring& file) {
+    UniqueFile f(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f) return {};
+    char buffer[4096];
+    DWORD got = 0;
+    if (!ReadFile(f.get(), buffer, sizeof buffer - 1, &got, nullptr)) return {};
+    buffer[got] = 0;
+    std::vector<HWND> out;
+    for (char* at = buffer; *at;) {
+      char* end = nullptr;
+      const unsigned long long value = std::strtoull(at, &end, 10);
+      if (end == at) break;
+      out.push_back(reinterpret_cast<HWND>(static_cast<uintptr_t>(value)));
+      at = end + (*end == '\n' ? 1 : 0);
+    }
+    return out;
+  }
+
+  std::vector<HWND> frames_;
+  HWND panel_like_ = nullptr;
+  HWND panel_like_child_ = nullptr;
 };
 
 // Loads the DLL into this process (as the host does) to install its hook.
@@ -272,16 +325,25 @@ class HookLibrary {
   HookLibrary& operator=(const HookLibrary&) = delete;
   bool valid() const { return module_ && proc_; }
 
-  // Hook, attach message and wake-up, then the query until the panel
-  // answers; the hook is removed as soon as it has done its work.
-  bool attach(const Notepad& np, int attach_posts = 1) {
-    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, proc_, module_, np.thread());
+  // Hook, attach messages (`posts` to each window, in order) and wake-up,
+  // then waits for `done`; the hook is removed as soon as it has done its
+  // work.
+  bool attach(const TargetProcess& target, const std::vector<HWND>& windows, const std::function<bool()>& done,
+              int posts = 1) {
+    const bool mapped_before = module_loaded_in(target.pid());
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, proc_, module_, target.thread());
     if (!hook) return false;
-    for (int i = 0; i < attach_posts; ++i) PostMessageW(np.window(), msg_attach(), 0, 0);
-    PostMessageW(np.window(), WM_NULL, 0, 0);
-    const bool ok = wait_until(5000, [&] { return query(np.window()) == kAttachedAnswer; });
+    for (HWND w : windows) {
+      for (int i = 0; i < posts; ++i) PostMessageW(w, msg_attach(), 0, 0);
+    }
+    PostMessageW(windows.front(), WM_NULL, 0, 0);
+    const bool ok = wait_until(5000, done);
     UnhookWindowsHookEx(hook);
-    return ok && drop_wine_hook_reference(np.process(), np.pid());
+    return ok && (mapped_before || drop_wine_hook_reference(target.process(), target.pid()));
+  }
+
+  bool attach(const Notepad& np, int posts = 1) {
+    return attach(np, {np.window()}, [&] { return query(np.window()) == kAttachedAnswer; }, posts);
   }
 
  private:
@@ -544,6 +606,209 @@ TEST(HookDll, PipeClientAnnouncesAndReconnectsAfterTheHostReturns) {
   EXPECT_EQ(count_of(log, "모듈 참조 놓음"), 1u);
   EXPECT_TRUE(responsive(np.window()));
   EXPECT_TRUE(np.close());
+}
+
+// ---- attach limit, deferred detaches, keyboard guard ---------------------------
+
+// A window handle the way the DLL writes it in its log.
+std::string hex(HWND w) {
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(w)));
+  return buffer;
+}
+
+// The frame's answer to one of the test program's own messages, or -1.
+LRESULT ask(HWND frame, UINT message, WPARAM wparam = 0, LPARAM lparam = 0) {
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutW(frame, message, wparam, lparam, SMTO_ABORTIFHUNG, 1000, &answer)) return -1;
+  return static_cast<LRESULT>(answer);
+}
+
+// Returns once the program's loop has taken everything posted so far off its
+// queue. Twice, because keys translated on the way post their characters
+// behind the first marker.
+bool drain(HWND frame) {
+  for (int round = 0; round < 2; ++round) {
+    const LRESULT seen = ask(frame, test::kMarkersSeen);
+    if (seen < 0 || !PostMessageW(frame, test::kMarker, 0, 0)) return false;
+    if (!wait_until(3000, [&] { return ask(frame, test::kMarkersSeen) == seen + 1; })) return false;
+  }
+  return true;
+}
+
+TEST(HookLifecycle, SixtyFifthAttachIsRefusedUntilAPanelIsReleased) {
+  const std::wstring root = fresh_data_root(L"limit");
+  HookLibrary library;
+  ASSERT_TRUE(library.valid());
+  TestWindows app;
+  ASSERT_TRUE(app.start(65, root));
+  const std::vector<HWND>& f = app.frames();
+  const HWND last = f.back();
+  const std::string refused = "붙기 거절(상한 또는 참조 실패) hwnd=" + hex(last);
+  auto log = [&] { return read_hook_log(root, app.pid()); };
+  auto panels = [&] { return std::count_if(f.begin(), f.end(), [](HWND w) { return query(w) == kAttachedAnswer; }); };
+
+  // The attach messages are taken in order, so the refusal comes last.
+  ASSERT_TRUE(library.attach(app, f, [&] { return count_of(log(), refused) == 1; })) << log();
+  EXPECT_EQ(panels(), 64);
+  EXPECT_NE(query(last), kAttachedAnswer);
+
+  ASSERT_TRUE(PostMessageW(f.front(), msg_detach(), 0, 0));
+  ASSERT_TRUE(wait_until(3000, [&] { return query(f.front()) != kAttachedAnswer; }));
+  ASSERT_TRUE(library.attach(app, {last}, [&] { return query(last) == kAttachedAnswer; }));
+  EXPECT_EQ(panels(), 64);
+  EXPECT_EQ(count_of(log(), "붙기 거절"), 1u);
+
+  for (HWND w : f) PostMessageW(w, msg_detach(), 0, 0);
+  EXPECT_TRUE(wait_until(5000, [&] { return !module_loaded_in(app.pid()); }));
+  const std::string text = log();
+  EXPECT_EQ(count_of(text, "(해제 명령)"), 65u);
+  EXPECT_EQ(count_of(text, "모듈 참조 잡음"), 1u) << "one reference for the whole time any panel existed";
+  EXPECT_EQ(count_of(text, "모듈 참조 놓음"), 1u);
+}
+
+// A release asked for while the frame's window procedure is running waits
+// until the outermost call returns, then happens once; the module still
+// leaves the process afterwards.
+TEST(HookLifecycle, ReleaseInsideTheWindowProcedureWaitsForItToReturn) {
+  struct Case {
+    const char* name;
+    UINT trigger;  // posted to the frame
+    bool frame_survives;
+    std::vector<std::string> lines;  // in order; {} stands for the frame
+  };
+  const std::vector<Case> cases = {
+      {"the frame asks for its own release twice from a handler", test::kAskDetachTwice, true,
+       {"해제 미룸 hwnd={} 깊이=2 (해제 명령) 기록=true", "해제 미룸 hwnd={} 깊이=2 (해제 명령) 기록=false",
+        "해제 hwnd={} (해제 명령)"}},
+      {"the user closes the frame", WM_CLOSE, false,
+       {"해제 미룸 hwnd={} 깊이=2 (창 닫힘) 기록=true", "해제 hwnd={} (창 닫힘)"}},
+      {"the application destroys the frame from its message loop", test::kDestroyFromLoop, false,
+       {"해제 hwnd={} (창 닫힘)"}},
+  };
+  const std::wstring root = fresh_data_root(L"deferred");
+  HookLibrary library;
+  ASSERT_TRUE(library.valid());
+  TestWindows app;
+  ASSERT_TRUE(app.start(static_cast<int>(cases.size()) + 1, root));
+  const HWND bystander = app.frames().back();
+
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    SCOPED_TRACE(c.name);
+    const HWND frame = app.frames()[i];
+    ASSERT_TRUE(library.attach(app, {frame}, [&] { return query(frame) == kAttachedAnswer; }));
+    ASSERT_TRUE(PostMessageW(frame, c.trigger, 0, 0));
+    EXPECT_TRUE(wait_until(5000, [&] { return !module_loaded_in(app.pid()); })) << "the module leaves afterwards";
+
+    const std::string log = read_hook_log(root, app.pid());
+    size_t at = 0;
+    size_t deferred = 0;
+    for (std::string line : c.lines) {
+      line.replace(line.find("{}"), 2, hex(frame));
+      deferred += line.starts_with("해제 미룸") ? 1 : 0;
+      EXPECT_EQ(count_of(log, line), 1u) << line << "\n" << log;
+      const size_t found = log.find(line, at);
+      EXPECT_NE(found, std::string::npos) << "out of order: " << line;
+      if (found != std::string::npos) at = found;
+    }
+    EXPECT_EQ(count_of(log, "해제 미룸 hwnd=" + hex(frame) + " "), deferred);
+    EXPECT_EQ(count_of(log, "해제 hwnd=" + hex(frame) + " "), 1u) << "released exactly once";
+
+    EXPECT_EQ(IsWindow(frame) != FALSE, c.frame_survives);
+    if (c.frame_survives) {
+      EXPECT_EQ(query(frame), 0);
+      EXPECT_GE(ask(frame, test::kMarkersSeen), 0) << "the frame's own procedure still answers";
+    }
+    EXPECT_TRUE(responsive(bystander));
+  }
+}
+
+// While a panel exists on the thread, the keys of any window whose root has
+// the panel's class go straight to that window and never reach the
+// application's own loop (its accelerators and dialog navigation); system
+// keys and keys of other windows still do. The guard goes with the last panel.
+TEST(HookLifecycle, KeyGuardHidesPanelKeysFromTheApplicationWhilePanelsExist) {
+  const std::wstring root = fresh_data_root(L"keys");
+  HookLibrary library;
+  ASSERT_TRUE(library.valid());
+  TestWindows app;
+  ASSERT_TRUE(app.start(2, root));
+  const HWND first = app.frames()[0];
+  const HWND second = app.frames()[1];
+
+  struct Key {
+    UINT message;
+    WPARAM wparam;
+    bool guarded;
+  };
+  const Key keys[] = {
+      {WM_KEYDOWN, 'A', true},  {WM_KEYUP, 'A', true},     {WM_CHAR, 'a', true},
+      {WM_DEADCHAR, '^', true}, {WM_SYSKEYDOWN, 'A', false}, {WM_SYSCHAR, 'a', false},
+  };
+  const HWND panel_windows[] = {app.panel_like(), app.panel_like_child()};
+
+  auto release = [&](HWND frame) {
+    ASSERT_TRUE(PostMessageW(frame, msg_detach(), 0, 0));
+    ASSERT_TRUE(wait_until(3000, [&] { return query(frame) != kAttachedAnswer; }));
+  };
+  struct Step {
+    const char* name;
+    std::function<void()> act;
+    bool guard;
+  };
+  const Step steps[] = {
+      {"before any panel", [] {}, false},
+      {"two panels on the thread",
+       [&] {
+         ASSERT_TRUE(library.attach(app, {first, second}, [&] {
+           return query(first) == kAttachedAnswer && query(second) == kAttachedAnswer;
+         }));
+       },
+       true},
+      {"one of the two released", [&] { release(first); }, true},
+      {"the last one released",
+       [&] {
+         release(second);
+         ASSERT_TRUE(wait_until(5000, [&] { return !module_loaded_in(app.pid()); }));
+       },
+       false},
+  };
+
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.act();
+    if (HasFatalFailure()) return;
+    // Counts are cumulative; each step looks at what its own keys added.
+    auto loop_saw = [&](HWND w, UINT m) { return ask(first, test::kLoopSaw, m, reinterpret_cast<LPARAM>(w)); };
+    auto proc_got = [&](HWND w, UINT m) { return ask(first, test::kProcGot, m, reinterpret_cast<LPARAM>(w)); };
+    std::vector<std::pair<LRESULT, LRESULT>> before;
+    for (HWND w : panel_windows) {
+      for (const Key& k : keys) before.emplace_back(loop_saw(w, k.message), proc_got(w, k.message));
+    }
+    const LRESULT frame_before = loop_saw(second, WM_KEYDOWN);
+
+    for (HWND w : panel_windows) {
+      for (const Key& k : keys) PostMessageW(w, k.message, k.wparam, 1);
+    }
+    PostMessageW(second, WM_KEYDOWN, 'A', 1);
+    ASSERT_TRUE(drain(first));
+
+    size_t i = 0;
+    for (HWND w : panel_windows) {
+      for (const Key& k : keys) {
+        SCOPED_TRACE("window " + hex(w) + " message " + std::to_string(k.message));
+        const auto [saw, got] = before[i++];
+        EXPECT_GT(proc_got(w, k.message), got) << "every key reaches its window";
+        const bool hidden = step.guard && k.guarded;
+        EXPECT_EQ(loop_saw(w, k.message) == saw, hidden);
+      }
+    }
+    EXPECT_GT(loop_saw(second, WM_KEYDOWN), frame_before) << "keys of other windows are the application's";
+  }
+  EXPECT_TRUE(responsive(first));
+  EXPECT_EQ(count_of(read_hook_log(root, app.pid()), "창 생성 실패"), 0u)
+      << "the real panels were made beside the stand-in's class of the same name";
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 // Tests that need a panel are skipped while lumaro-hook.dll is not beside
 // the host.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +19,7 @@
 #include "base/text_win.h"
 #include "base/unique_handle_win.h"
 #include "paths/user_paths.h"
+#include "remote_module_win.h"
 
 namespace lumaro {
 namespace {
@@ -175,14 +175,7 @@ bool answers(HWND w, DWORD ms = 200) {
 }
 
 bool module_loaded(DWORD pid, const wchar_t* name) {
-  UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, pid));
-  if (!snapshot) return false;
-  MODULEENTRY32W m{};
-  m.dwSize = sizeof m;
-  for (BOOL more = Module32FirstW(snapshot.get(), &m); more; more = Module32NextW(snapshot.get(), &m)) {
-    if (_wcsicmp(m.szModule, name) == 0) return true;
-  }
-  return false;
+  return test::remote_module(pid, name).value_or(nullptr) != nullptr;
 }
 
 struct FindMain {

@@ -204,6 +204,61 @@ void attach_window(HWND w) {
            settings_text(state->settings));
 }
 
+// The detach steps after the state is found. A target that is already
+// destroyed (its detach was put off and the window went meanwhile) took our
+// subclass and its owned panel and icon windows with it; only the state and
+// the DLL's own records are left to clear.
+void release_panel(std::string_view reason, HWND window, PanelState* state, bool window_alive) {
+  state->detaching = true;
+  forget_deferred_detach(window);
+  // 2.
+  if (window_alive) {
+    KillTimer(window, kAnimationTimerId);
+    KillTimer(window, kReshowTimerId);
+  }
+  // 3.–4.
+  remove_attached_window(window);
+  drop_window_events(window);
+  send_request(Request(CloseRequest{window_id(window)}));
+  // 5.
+  if (HHOOK hook = remove_thread_panel()) UnhookWindowsHookEx(hook);
+  // 6.–8.
+  if (window_alive) {
+    if (state->panel) DestroyWindow(std::exchange(state->panel, nullptr));
+    if (state->icon) DestroyWindow(std::exchange(state->icon, nullptr));
+    if (!remove_subclass(window, &target_subclass_proc, kSubclassId)) {
+      state->detaching = false;
+      log_line("RemoveWindowSubclass 실패 hwnd=" + hwnd_text(window));
+      return;
+    }
+  }
+  // 9. Give the application its full client area back, unless the window is
+  // being destroyed anyway.
+  const bool had_strip = state->wanted_width > 0 || state->reserved_width > 0;
+  delete state;
+  if (window_alive && had_strip && reason != kReasonClosed) {
+    SetWindowPos(window, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
+  }
+  // 10.
+  log_line("해제 hwnd=" + hwnd_text(window) + " (" + std::string(reason) + ")");
+  release_module_ref();
+}
+
+// A detach that waited for the outermost subclass call. If the window no
+// longer leads to the recorded state, it was destroyed meanwhile; that is
+// what happens whenever the user closes a target, because WM_CLOSE runs
+// through the subclass and the WM_NCDESTROY it causes arrives nested. The
+// recorded state itself is still allocated: every release drops the record
+// of its window first.
+void carry_out(const DeferredDetach& due) {
+  if (find_panel(due.window) == due.state) {
+    detach(due.reason, due.window);
+  } else {
+    release_panel(due.reason, due.window, due.state, false);
+  }
+}
+
 LRESULT handle_target_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam, PanelState* state) {
   if (!state || state->detaching) return def_subclass_proc(window, message, wparam, lparam);
   if (message == WM_NCDESTROY) {
@@ -259,7 +314,9 @@ void request_detach(std::string_view reason, HWND window) {
     detach(reason, window);
     return;
   }
-  const bool recorded = defer_detach(window, reason);
+  PanelState* state = find_panel(window);
+  if (!state) return;  // nothing attached, so nothing to put off
+  const bool recorded = defer_detach(window, reason, state);
   log_line("해제 미룸 hwnd=" + hwnd_text(window) + " 깊이=" + std::to_string(depth) + " (" + std::string(reason) +
            ") 기록=" + bool_text(recorded));
 }
@@ -268,36 +325,7 @@ void detach(std::string_view reason, HWND window) {
   // 1.
   PanelState* state = find_panel(window);
   if (!state || state->detaching) return;
-  state->detaching = true;
-  // 2.
-  KillTimer(window, kAnimationTimerId);
-  KillTimer(window, kReshowTimerId);
-  // 3.–4.
-  remove_attached_window(window);
-  drop_window_events(window);
-  send_request(Request(CloseRequest{window_id(window)}));
-  // 5.
-  if (HHOOK hook = remove_thread_panel()) UnhookWindowsHookEx(hook);
-  // 6.–7.
-  if (state->panel) DestroyWindow(std::exchange(state->panel, nullptr));
-  if (state->icon) DestroyWindow(std::exchange(state->icon, nullptr));
-  // 8.
-  if (!remove_subclass(window, &target_subclass_proc, kSubclassId)) {
-    state->detaching = false;
-    log_line("RemoveWindowSubclass 실패 hwnd=" + hwnd_text(window));
-    return;
-  }
-  // 9. Give the application its full client area back, unless the window is
-  // being destroyed anyway.
-  const bool had_strip = state->wanted_width > 0 || state->reserved_width > 0;
-  delete state;
-  if (had_strip && reason != kReasonClosed) {
-    SetWindowPos(window, nullptr, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER | SWP_FRAMECHANGED);
-  }
-  // 10.
-  log_line("해제 hwnd=" + hwnd_text(window) + " (" + std::string(reason) + ")");
-  release_module_ref();
+  release_panel(reason, window, state, true);
 }
 
 void release_module_ref() {
@@ -331,7 +359,9 @@ LRESULT CALLBACK target_subclass_proc(HWND window, UINT message, WPARAM wparam, 
     }
     // The outermost call carries out the detaches that nested calls put off,
     // now that no frame of this procedure refers to a panel any more.
-    for (const DeferredDetach& due : leave_subclass_call()) detach(due.reason, due.window);
+    if (leave_subclass_call()) {
+      while (const std::optional<DeferredDetach> due = take_deferred_detach()) carry_out(*due);
+    }
   } catch (...) {
     // Out of memory in the bookkeeping: the message itself was handled.
   }

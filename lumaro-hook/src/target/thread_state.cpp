@@ -21,13 +21,19 @@ struct ThreadRecord {
 using Records = std::vector<ThreadRecord>;
 GlobalBox<Records> g_records;
 
-// The calling thread's record, created when missing. Called under the lock.
-ThreadRecord& own(Records& records) {
+// The calling thread's record, or null. Called under the lock.
+ThreadRecord* find_own(Records& records) {
   const DWORD me = GetCurrentThreadId();
   for (auto& r : records) {
-    if (r.thread_id == me) return r;
+    if (r.thread_id == me) return &r;
   }
-  records.push_back(ThreadRecord{me, 0, 0, nullptr, {}});
+  return nullptr;
+}
+
+// The calling thread's record, created when missing. Called under the lock.
+ThreadRecord& own(Records& records) {
+  if (ThreadRecord* r = find_own(records)) return *r;
+  records.push_back(ThreadRecord{GetCurrentThreadId(), 0, 0, nullptr, {}});
   return records.back();
 }
 
@@ -42,13 +48,11 @@ void enter_subclass_call() {
   g_records.with([](Records& records) { ++own(records).depth; });
 }
 
-std::vector<DeferredDetach> leave_subclass_call() {
+bool leave_subclass_call() {
   return g_records.with([](Records& records) {
     ThreadRecord& r = own(records);
-    const int before = r.depth;
+    const bool due = r.depth <= 1 && !r.deferred.empty();
     if (r.depth > 0) --r.depth;
-    std::vector<DeferredDetach> due;
-    if (before <= 1) due.swap(r.deferred);
     drop_if_idle(records);
     return due;
   });
@@ -63,13 +67,33 @@ int subclass_depth() {
   });
 }
 
-bool defer_detach(HWND window, std::string_view reason) {
+bool defer_detach(HWND window, std::string_view reason, PanelState* state) {
   return g_records.with([&](Records& records) {
     ThreadRecord& r = own(records);
     const bool known = std::any_of(r.deferred.begin(), r.deferred.end(),
                                    [window](const DeferredDetach& d) { return d.window == window; });
-    if (!known) r.deferred.push_back({window, reason});
+    if (!known) r.deferred.push_back({window, reason, state});
     return !known;
+  });
+}
+
+std::optional<DeferredDetach> take_deferred_detach() {
+  return g_records.with([](Records& records) -> std::optional<DeferredDetach> {
+    ThreadRecord* r = find_own(records);
+    if (!r || r->deferred.empty()) return std::nullopt;
+    const DeferredDetach due = r->deferred.front();
+    r->deferred.erase(r->deferred.begin());
+    drop_if_idle(records);
+    return due;
+  });
+}
+
+void forget_deferred_detach(HWND window) {
+  g_records.with([window](Records& records) {
+    if (ThreadRecord* r = find_own(records)) {
+      std::erase_if(r->deferred, [window](const DeferredDetach& d) { return d.window == window; });
+      drop_if_idle(records);
+    }
   });
 }
 

@@ -11,28 +11,40 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string_view>
 #include <vector>
 
 namespace lumaro::hook {
 
+struct PanelState;
+
 struct DeferredDetach {
   HWND window;
   std::string_view reason;  // always a string literal
+  // The window's panel when the detach was put off. If the window is
+  // destroyed meanwhile it can no longer be found through the window.
+  PanelState* state;
 };
 
 // Enter/leave one target_subclass_proc call on the calling thread. leave
-// returns the deferred detaches (and clears them) when the outermost call is
-// returning, otherwise nothing.
+// returns true when the outermost call is returning and deferred detaches
+// are waiting.
 void enter_subclass_call();
-std::vector<DeferredDetach> leave_subclass_call();
+bool leave_subclass_call();
 
 // Current nesting depth on the calling thread.
 int subclass_depth();
 
 // Records a deferred detach unless the window is already recorded; returns
 // whether it was recorded.
-bool defer_detach(HWND window, std::string_view reason);
+bool defer_detach(HWND window, std::string_view reason, PanelState* state);
+// The calling thread's oldest deferred detach, taken off its list. They are
+// taken one at a time because carrying one out can run window procedures
+// that detach other recorded windows.
+std::optional<DeferredDetach> take_deferred_detach();
+// Drops the window's deferred detach, if any: its panel is going now.
+void forget_deferred_detach(HWND window);
 
 // Counts a new panel on the calling thread; returns true when the thread has
 // no keyboard guard hook yet.
