@@ -178,6 +178,7 @@ TurnInputs inputs() {
   TurnInputs in;
   in.host_pid = 4242;
   in.now_ms = 1700000000123;
+  in.turn_number = 7;
   in.temp_dir = "C:\\T";
   in.home_dir = "C:\\U";
   return in;
@@ -230,7 +231,7 @@ TEST(ClaudeTurn, PlainQuestionWithResumeAndConnector) {
   r.resume_id = "sess-1";
   r.connector = cellwick();
   const TurnInvocation t = plan(CliKind::ClaudeCode, r);
-  const std::string config = "C:\\T\\lumaro-4242-cellwick.json";
+  const std::string config = "C:\\T\\lumaro-4242-cellwick-7.json";
   EXPECT_EQ(t.args, concat(kClaudeHead, {"--allowedTools", "mcp__cellwick", "--mcp-config", config,
                                          "--append-system-prompt", "SYS", "--model", "sonnet", "--effort", "high",
                                          "--resume", "sess-1"}));
@@ -322,10 +323,26 @@ TEST(CodexTurn, ImagesAreWrittenAndPassedInReverseOrder) {
   r.images = {"data:image/png;base64,QUJD", "data:image/bmp;base64,QUJD", "data:image/webp;base64,RE!=",
               "data:image/jpeg;base64,REVG"};
   const TurnInvocation t = plan(CliKind::Codex, r);
-  const std::string first = "C:\\T\\lumaro-img-4242-1700000000123-0.png";
-  const std::string last = "C:\\T\\lumaro-img-4242-1700000000123-3.jpg";
+  const std::string first = "C:\\T\\lumaro-img-4242-1700000000123-0-7.png";
+  const std::string last = "C:\\T\\lumaro-img-4242-1700000000123-3-7.jpg";
   EXPECT_EQ(Args(t.args.begin(), t.args.begin() + 6), (Args{"exec", "-i", last, "-i", first, "--json"}));
   EXPECT_EQ(t.files, (std::vector<TurnFile>{{first, "ABC", true, false, ""}, {last, "DEF", true, false, ""}}));
+}
+
+TEST(TurnFiles, TurnsRunningAtOnceNeverShareAFile) {
+  // Same host, same connector, same millisecond: only the turn differs. A
+  // shared name would let the first turn to end delete the other's file.
+  TurnRequest r = request();
+  r.connector = cellwick();
+  r.images = {"data:image/png;base64,QUJD"};
+  for (const CliKind kind : {CliKind::ClaudeCode, CliKind::Codex}) {
+    TurnInputs other = inputs();
+    other.turn_number = 8;
+    const TurnInvocation a = plan(kind, r), b = plan(kind, r, other);
+    ASSERT_EQ(a.files.size(), 1u);
+    ASSERT_EQ(b.files.size(), 1u);
+    EXPECT_NE(a.files[0].path, b.files[0].path);
+  }
 }
 
 TEST(GeminiCliTurn, ArgumentsAndAlwaysTheWholePrompt) {

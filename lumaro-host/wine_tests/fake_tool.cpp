@@ -3,7 +3,9 @@
 // host relies on from a real tool:
 //   - appends one JSON line to "<dir>\<stem>.record" with what it received:
 //     "cmdline" (raw), "argv" (split by the system), "cwd", selected
-//     environment variables and "stdin" (read to its end);
+//     environment variables, "stdin" (read to its end) and "files": the
+//     contents, in hex, of each argument after the program that names an
+//     existing file (what a tool would read from the files it is given);
 //   - then plays "<dir>\<stem>.script" line by line:
 //       out <text>     a line on standard output
 //       err <text>     a line on standard error
@@ -11,6 +13,8 @@
 //       sleep <ms>
 //       exit <code>
 //       wait           sleep until killed
+//       only <arg>     exit 0 here unless an argument equals <arg> (a turn's
+//                      script stays out of the host's own account checks)
 //       stdin line     (first line only) read one input line, not to its end
 //     Without a script it prints nothing and exits 0.
 #include <windows.h>
@@ -81,6 +85,19 @@ int main() {
     record["env"][utf8(name)] = utf8(env(name));
   }
   record["stdin"] = input;
+  record["files"] = nlohmann::json::object();
+  for (int i = 1; i < argc; ++i) {
+    const DWORD attributes = GetFileAttributesW(argv[i]);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    std::ifstream file(argv[i], std::ios::binary);
+    std::string hex;
+    for (char c; file.get(c);) {
+      static const char digits[] = "0123456789abcdef";
+      hex += digits[static_cast<unsigned char>(c) >> 4];
+      hex += digits[static_cast<unsigned char>(c) & 15];
+    }
+    record["files"][utf8(argv[i])] = hex;
+  }
   {
     std::ofstream out((base + L".record").c_str(), std::ios::app | std::ios::binary);
     out << record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
@@ -100,6 +117,11 @@ int main() {
     } else if (verb == "sleep") Sleep(std::stoul(rest));
     else if (verb == "exit") return std::stoi(rest);
     else if (verb == "wait") Sleep(INFINITE);
+    else if (verb == "only") {
+      bool present = false;
+      for (int i = 1; i < argc; ++i) present = present || utf8(argv[i]) == rest;
+      if (!present) return 0;
+    }
   }
   return 0;
 }

@@ -4,14 +4,17 @@
 #pragma once
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <sstream>
 
 #include "base/file_win.h"
 #include "base/text_win.h"
+#include "base/unique_handle_win.h"
 #include "paths/user_paths.h"
 
 namespace lumaro {
@@ -74,6 +77,42 @@ class ToolFolder {
       if ((*it)["cmdline"].is_string() && (*it)["cmdline"].get<std::string>().find(arg) != std::string::npos) return *it;
     }
     return nlohmann::json();
+  }
+
+  // The bytes of a file named by an argument, as the tool found it when it
+  // started; nothing when the tool found no such file.
+  static std::optional<std::string> file_seen(const nlohmann::json& record, const std::string& path) {
+    const auto& files = record["files"];
+    if (!files.is_object() || !files.contains(path)) return std::nullopt;
+    const std::string hex = files[path].get<std::string>();
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+  }
+
+  // Full paths of the running processes started from this folder.
+  std::vector<std::string> running() const {
+    std::vector<std::string> out;
+    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+      ADD_FAILURE() << "no process snapshot: " << GetLastError();
+      return out;
+    }
+    const std::wstring prefix = dir_ + L"\\";
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+      UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+      wchar_t image[32768];
+      DWORD size = 32768;
+      DWORD code = 0;
+      if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &size)) continue;
+      if (!GetExitCodeProcess(process.get(), &code) || code != STILL_ACTIVE) continue;
+      if (size >= prefix.size() && _wcsnicmp(image, prefix.c_str(), prefix.size()) == 0) {
+        out.push_back(to_utf8(std::wstring(image, size)));
+      }
+    }
+    return out;
   }
 
  private:

@@ -45,6 +45,16 @@ bool make_pipe(UniqueFile& read_end, UniqueFile& write_end, bool child_reads) {
   return true;
 }
 
+// A job that ends all its processes when its last handle closes, or nothing.
+UniqueHandle kill_on_close_job() {
+  UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job) return job;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits)) job.reset();
+  return job;
+}
+
 }  // namespace
 
 std::variant<Child, DWORD> start_child(const ChildSpec& spec) {
@@ -76,10 +86,14 @@ std::variant<Child, DWORD> start_child(const ChildSpec& spec) {
   si.StartupInfo.hStdOutput = child_stdout.get();
   si.StartupInfo.hStdError = child_stderr.get();
 
+  // The child starts suspended until it is in its job, so nothing it starts
+  // can escape the job.
+  UniqueHandle job = spec.own_job ? kill_on_close_job() : UniqueHandle();
   std::wstring env = environment_block(spec.env);
   std::wstring cmd = spec.command_line;
   PROCESS_INFORMATION pi{};
-  const DWORD flags = spec.creation_flags | CREATE_UNICODE_ENVIRONMENT | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  const DWORD flags = spec.creation_flags | CREATE_UNICODE_ENVIRONMENT | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0) |
+                      (job ? CREATE_SUSPENDED : 0);
   const BOOL ok = CreateProcessW(spec.application.empty() ? nullptr : spec.application.c_str(), cmd.data(), nullptr,
                                  nullptr, TRUE, flags, env.data(),
                                  spec.working_dir.empty() ? nullptr : spec.working_dir.c_str(),
@@ -87,8 +101,16 @@ std::variant<Child, DWORD> start_child(const ChildSpec& spec) {
   const DWORD error = GetLastError();
   DeleteProcThreadAttributeList(attrs);
   if (!ok) return error;
-  CloseHandle(pi.hThread);
   child.process.reset(pi.hProcess);
+  UniqueHandle thread(pi.hThread);
+  if (job) {
+    if (AssignProcessToJobObject(job.get(), pi.hProcess)) child.job = std::move(job);
+    if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+      const DWORD resume_error = GetLastError();
+      TerminateProcess(pi.hProcess, 1);
+      return resume_error;
+    }
+  }
   return child;  // the child's ends close here, in this process
 }
 

@@ -4,6 +4,11 @@
 // list), never another tool's pipe ends that happen to be inheritable at the
 // same moment; the parent closes its copies of the child's ends right after
 // the start, so end-of-file arrives when the child exits.
+//
+// A child started with its own job takes everything it starts along into
+// that job: a tool behind a script runs as cmd.exe and the program the script
+// starts, and ending only cmd.exe would leave that program running with our
+// pipes open.
 #pragma once
 
 #include <windows.h>
@@ -26,6 +31,7 @@ struct ChildSpec {
   std::wstring working_dir;   // empty: ours
   DWORD creation_flags = CREATE_NO_WINDOW;
   bool stdin_pipe = false;    // false: the null device
+  bool own_job = false;       // run the child and its descendants in a job of their own
 };
 
 struct Child {
@@ -33,6 +39,10 @@ struct Child {
   UniqueFile stdin_write;   // invalid without stdin_pipe
   UniqueFile stdout_read;
   UniqueFile stderr_read;
+  // With own_job: ends every process in it when closed (or terminated). Empty
+  // when the system would not give the child a job of its own (an older
+  // Windows that cannot nest jobs); the child then runs without one.
+  UniqueHandle job;
 };
 
 // The started child, or the system error code.

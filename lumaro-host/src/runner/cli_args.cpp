@@ -82,8 +82,8 @@ TurnInvocation claude_turn(const TurnRequest& request, const TurnInputs& inputs,
   if (request.connector) {
     const TurnConnector& c = *request.connector;
     TurnFile file;
-    file.path = join_cli_path(inputs.temp_dir,
-                              "lumaro-" + std::to_string(inputs.host_pid) + "-" + c.name + ".json");
+    file.path = join_cli_path(inputs.temp_dir, "lumaro-" + std::to_string(inputs.host_pid) + "-" + c.name + "-" +
+                                                   std::to_string(inputs.turn_number) + ".json");
     json server{{"command", c.spec.program}, {"args", spec_args(c.spec)}};
     file.contents = compact(json{{"mcpServers", json{{c.name, std::move(server)}}}});
     file.failure_template = kClaudeConfigWriteError;
@@ -140,8 +140,9 @@ TurnInvocation codex_turn(const TurnRequest& request, const TurnInputs& inputs, 
       if (!bytes || bytes->empty()) break;
       TurnFile file;
       file.path = join_cli_path(inputs.temp_dir, "lumaro-img-" + std::to_string(inputs.host_pid) + "-" +
-                                                     std::to_string(inputs.now_ms) + "-" + std::to_string(i) +
-                                                     "." + std::string(type.extension));
+                                                     std::to_string(inputs.now_ms) + "-" + std::to_string(i) + "-" +
+                                                     std::to_string(inputs.turn_number) + "." +
+                                                     std::string(type.extension));
       file.contents = std::move(*bytes);
       args.insert(args.begin() + 1, {"-i", file.path});
       turn.files.push_back(std::move(file));

@@ -38,6 +38,11 @@ struct ExistingFile {
 struct TurnInputs {
   uint32_t host_pid = 0;
   int64_t now_ms = 0;    // milliseconds since 1970, for image file names
+  // No other turn of this host has the same number. It ends the names of the
+  // temporary files, so two turns running at once (two panels of the same
+  // application, two images sent in the same millisecond) never write, read
+  // or delete each other's files.
+  uint64_t turn_number = 0;
   std::string temp_dir;  // the system's temporary folder
   std::string home_dir;
   // agy with a connector: the file at agy_mcp_config_path(home_dir).

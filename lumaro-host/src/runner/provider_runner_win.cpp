@@ -4,6 +4,8 @@
 // that fails before its tool starts is deleted here.
 #include <windows.h>
 
+#include <atomic>
+
 #include "base/file_win.h"
 #include "base/text_win.h"
 #include "paths/user_paths.h"
@@ -57,6 +59,8 @@ std::variant<JobHandle, std::string> start_cli_job(ChatEngine& engine, TurnReque
   TurnInputs inputs;
   inputs.host_pid = GetCurrentProcessId();
   inputs.now_ms = unix_time_ms();
+  static std::atomic<uint64_t> turns{0};
+  inputs.turn_number = ++turns;
   inputs.temp_dir = system_temp_dir();
   inputs.home_dir = env.home_dir;
   if (kind == CliKind::Agy && request.connector) inputs.agy_mcp_config = read_existing(agy_mcp_config_path(env.home_dir));
@@ -88,6 +92,7 @@ std::variant<JobHandle, std::string> start_cli_job(ChatEngine& engine, TurnReque
   spec.working_dir = to_wide(env.home_dir);
   spec.creation_flags = command.creation_flags;
   spec.stdin_pipe = invocation.stdin_text.has_value();
+  spec.own_job = true;
 
   auto started = start_child(spec);
   if (auto* code = std::get_if<DWORD>(&started)) {

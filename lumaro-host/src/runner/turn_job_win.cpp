@@ -71,7 +71,10 @@ void run_output_thread(OutputState& s) {
     for (auto& item : parser.feed_line(line)) engine.deliver(to, item);
   }
 
-  if (UniqueHandle process = s.slot->take()) WaitForSingleObject(process.get(), INFINITE);
+  ChildSlot::Contents child = s.slot->take();
+  if (child.process) WaitForSingleObject(child.process.get(), INFINITE);
+  // Nothing the tool started may outlive its turn.
+  child.job.reset();
   // The fallback reads the stderr text: wait until it is complete.
   if (s.stderr_thread) WaitForSingleObject(s.stderr_thread.get(), INFINITE);
 
@@ -89,12 +92,14 @@ void run_output_thread(OutputState& s) {
 
 void ChildSlot::cancel() noexcept {
   std::lock_guard lock(mutex_);
-  if (process_) TerminateProcess(process_.get(), 1);  // an error here changes nothing
+  // An error here changes nothing: the child is ending or gone.
+  if (contents_.job) TerminateJobObject(contents_.job.get(), 1);
+  else if (contents_.process) TerminateProcess(contents_.process.get(), 1);
 }
 
-UniqueHandle ChildSlot::take() {
+ChildSlot::Contents ChildSlot::take() {
   std::lock_guard lock(mutex_);
-  return std::move(process_);
+  return std::move(contents_);
 }
 
 void delete_files(const std::vector<std::wstring>& paths) {
@@ -102,7 +107,7 @@ void delete_files(const std::vector<std::wstring>& paths) {
 }
 
 JobHandle launch_turn_job(ChatEngine& engine, TurnJob job, Child child) {
-  auto slot = std::make_shared<ChildSlot>(std::move(child.process));
+  auto slot = std::make_shared<ChildSlot>(ChildSlot::Contents{std::move(child.process), std::move(child.job)});
 
   if (job.stdin_text && child.stdin_write) {
     auto pipe = std::make_shared<UniqueFile>(std::move(child.stdin_write));

@@ -5,8 +5,8 @@
 // closes it, so a tool that reads slowly never holds the caller), a stderr
 // thread (keeps the first 64 KiB if they are UTF-8, then closes its end) and
 // the output thread (parses standard output, waits for the child and the
-// stderr thread, deletes the job's temporary files and delivers the finished
-// item).
+// stderr thread, ends whatever the child left running, deletes the job's
+// temporary files and delivers the finished item).
 #pragma once
 
 #include <memory>
@@ -22,17 +22,23 @@
 
 namespace lumaro {
 
-// The child process of a job; cancelling terminates it while it is there.
+// The child process of a job with the job object it runs in (if the system
+// gave it one); cancelling ends the child and all it started while they are
+// there.
 class ChildSlot final : public JobControl {
  public:
-  explicit ChildSlot(UniqueHandle process) : process_(std::move(process)) {}
+  struct Contents {
+    UniqueHandle process;
+    UniqueHandle job;  // closing it ends whatever still runs in it
+  };
+  explicit ChildSlot(Contents contents) : contents_(std::move(contents)) {}
   void cancel() noexcept override;
-  // Takes the process out; later cancels do nothing.
-  UniqueHandle take();
+  // Takes the process and its job out; later cancels do nothing.
+  Contents take();
 
  private:
   Mutex mutex_;
-  UniqueHandle process_;
+  Contents contents_;
 };
 
 struct TurnJob {
