@@ -44,6 +44,24 @@ TEST(ChildProcess, LargeOutputOnBothStreamsDoesNotDeadlock) {
   EXPECT_EQ(folder.last_record(L"agy")["stdin"], "");  // the null device
 }
 
+TEST(ChildProcess, ARunPastItsLimitIsEndedWithWhatItPrinted) {
+  ToolFolder folder;
+  const std::wstring tool = folder.install(L"claude.exe", "out partial\nerr stuck\nwait\n");
+  ChildSpec spec;
+  spec.command_line = L"\"" + tool + L"\" auth status";
+  const ULONGLONG start = GetTickCount64();
+  const ToolRun run = run_to_end(spec, std::nullopt, nullptr, 1500);
+  EXPECT_LT(GetTickCount64() - start, 10000u);
+  EXPECT_TRUE(run.started);
+  EXPECT_TRUE(run.timed_out);
+  EXPECT_EQ(run.out, "partial\n");
+  EXPECT_EQ(run.err, "stuck\n");
+  EXPECT_TRUE(folder.running().empty());
+  // A run that ends in time is not marked.
+  folder.install(L"claude.exe", "out done\n");
+  EXPECT_FALSE(run_to_end(spec, std::nullopt, nullptr, 10000).timed_out);
+}
+
 TEST(ChildProcess, AMissingProgramIsReportedNotRun) {
   ChildSpec spec;
   spec.command_line = L"\"C:\\no\\such\\tool.exe\"";

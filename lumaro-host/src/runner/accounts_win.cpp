@@ -6,6 +6,7 @@
 
 #include "base/file_win.h"
 #include "base/text_win.h"
+#include "log/log.h"
 #include "paths/user_paths.h"
 #include "providers/catalogue.h"
 #include "runner/account_parse.h"
@@ -54,6 +55,7 @@ ToolRun run_account_tool(const std::string& path, const std::vector<std::string>
   DWORD code = 0;
   ToolRun run = run_to_end(std::get<ChildSpec>(spec), std::nullopt, &code);
   if (!run.started && error) *error = system_error_text(code);
+  if (run.timed_out) log_line("도구가 끝나지 않아 멈춤 " + path + " " + (args.empty() ? "" : args.front()));
   return run;
 }
 

@@ -1,6 +1,7 @@
 #include "runner/child_process_win.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 
 #include "base/thread_win.h"
@@ -134,9 +135,11 @@ std::string read_all(HANDLE pipe, size_t max_bytes) {
   return out;
 }
 
-ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text, DWORD* start_error) {
+ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text, DWORD* start_error,
+                   DWORD limit_ms) {
   ChildSpec s = spec;
   s.stdin_pipe = stdin_text.has_value();
+  s.own_job = true;
   auto started = start_child(s);
   ToolRun run;
   auto* child = std::get_if<Child>(&started);
@@ -145,6 +148,15 @@ ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdi
     return run;
   }
   run.started = true;
+  // Without the watchdog (no thread to be had) the run has no limit.
+  std::atomic<bool> timed_out{false};
+  const HANDLE process = child->process.get(), job = child->job.get();
+  UniqueHandle watchdog = start_thread([process, job, limit_ms, &timed_out] {
+    const bool late = WaitForSingleObject(process, limit_ms) == WAIT_TIMEOUT;
+    timed_out = late;
+    if (job) TerminateJobObject(job, 1);
+    else if (late) TerminateProcess(process, 1);
+  });
   // Both pipes must be read at once, or a tool that fills one blocks forever.
   std::string err;
   HANDLE stderr_pipe = child->stderr_read.get();
@@ -160,6 +172,8 @@ ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdi
   WaitForSingleObject(err_thread.get(), INFINITE);
   if (in_thread) WaitForSingleObject(in_thread.get(), INFINITE);
   WaitForSingleObject(child->process.get(), INFINITE);
+  if (watchdog) WaitForSingleObject(watchdog.get(), INFINITE);
+  run.timed_out = timed_out;
   DWORD code = 0;
   GetExitCodeProcess(child->process.get(), &code);
   run.exit_code = code;

@@ -55,10 +55,18 @@ void write_all_and_close(UniqueFile pipe, const std::string& bytes);
 // dropped so the writer never blocks).
 std::string read_all(HANDLE pipe, size_t max_bytes);
 
+// How long a short tool run (account check, usage, logout) may take. A tool
+// that hangs would otherwise hold its worker thread for good, and every
+// later refresh would leave one more thread behind it.
+inline constexpr DWORD kToolRunLimitMs = 120000;
+
 // Runs the child to its end with stdout and stderr captured (each bounded).
-// When it cannot be created, `start_error` (if given) receives the system
-// error code, for the messages that quote the system's text.
+// Past `limit_ms` the child and all it started are ended (timed_out); once
+// the child has ended, whatever it left running is ended too, so its pipes
+// reach their end. When it cannot be created, `start_error` (if given)
+// receives the system error code, for the messages that quote the system's
+// text.
 ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text = std::nullopt,
-                   DWORD* start_error = nullptr);
+                   DWORD* start_error = nullptr, DWORD limit_ms = kToolRunLimitMs);
 
 }  // namespace lumaro
