@@ -55,12 +55,6 @@ double qpc_seconds() {
   return static_cast<double>(now.QuadPart) / frequency;
 }
 
-std::string narrow(std::wstring_view w) {
-  std::string out;
-  for (wchar_t c : w) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-  return out;
-}
-
 // ---- the bare echo server ----------------------------------------------------
 
 // One client, overlapped like the host: a read is always pending, and each

@@ -12,10 +12,10 @@ enum class CliKind { ClaudeCode, Codex, GeminiCli, Agy };
 // A tool run to its end with its output captured.
 struct ToolRun {
   bool started = false;    // false: the process could not be created
-  bool timed_out = false;  // ended by us when past its time limit
   uint32_t exit_code = 0;
   std::string out;         // standard output bytes
   std::string err;         // standard error bytes
+  bool timed_out = false;  // ended by us when past its time limit
 };
 
 }  // namespace lumaro
