@@ -5,8 +5,7 @@
 
 #include <algorithm>
 
-#include "host_harness_win.h"
-#include "tool_fixture_win.h"
+#include "tool_host_fixture_win.h"
 
 namespace lumaro {
 namespace {
@@ -21,27 +20,11 @@ std::vector<std::string> argv_of(const std::vector<nlohmann::json>& records, siz
   return std::vector<std::string>(argv.begin() + 1, argv.end());
 }
 
-class AccountsE2E : public testing::Test {
+class AccountsE2E : public ToolHostTest {
  protected:
   void start(EnvChanges extra = {}) {
-    data = fresh_dir();
-    profile = tools.dir() + L"\\profile";
-    create_directories(profile);
-    extra.insert(extra.begin(), {{L"LUMARO_MOCK", L""},
-                                 {L"LUMARO_MOCK_LOGIN", L""},
-                                 {L"USERPROFILE", profile},
-                                 {L"APPDATA", tools.dir() + L"\\roaming"},
-                                 {L"PATH", tools.dir() + L"\\bin;C:\\windows\\system32;C:\\windows"}});
-    host = start_host(data, L"", extra);
-    ASSERT_TRUE(host.process);
-    ASSERT_TRUE(wait_for_log(data, host.pid, "파이프 서버 "));
-  }
-  void TearDown() override {
-    if (host.process && !host.wait(0)) {
-      HostProcess quit = start_host(data, L"--quit");
-      quit.wait(kWaitMs);
-      if (!host.wait(10000)) TerminateProcess(host.process.get(), 9);
-    }
+    extra.insert(extra.begin(), {L"PATH", tools.dir() + L"\\bin;C:\\windows\\system32;C:\\windows"});
+    ToolHostTest::start(std::move(extra));
   }
   void open_panel(Client& c, WindowId w, const std::string& exe) {
     ASSERT_TRUE(c.connect());
@@ -82,10 +65,6 @@ class AccountsE2E : public testing::Test {
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
     return n;
   }
-
-  ToolFolder tools;
-  std::wstring data, profile;
-  HostProcess host;
 };
 
 TEST_F(AccountsE2E, RefreshReadsTheToolsAndAccountDescribesThem) {

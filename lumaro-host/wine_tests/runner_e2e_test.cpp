@@ -11,8 +11,7 @@
 #include "apps/target_app.h"
 #include "chat/prompt.h"
 #include "runner/cli_kind.h"
-#include "host_harness_win.h"
-#include "tool_fixture_win.h"
+#include "tool_host_fixture_win.h"
 
 namespace lumaro {
 namespace {
@@ -109,32 +108,15 @@ std::vector<std::string> temp_files(const std::wstring& pattern) {
 
 bool file_exists(const std::string& path) { return GetFileAttributesW(to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-class RunnerE2E : public testing::Test {
+class RunnerE2E : public ToolHostTest {
  protected:
-  // A non-mock host whose home (profile), APPDATA (roaming) and LOCALAPPDATA
-  // (local) all lie in the tool folder: every tool it can find is one of ours.
   void start(EnvChanges extra = {}) {
-    data = tools.dir() + L"\\local";
-    profile = tools.dir() + L"\\profile";
-    create_directories(data);
-    create_directories(profile);
-    extra.insert(extra.begin(), {{L"LUMARO_MOCK", L""},
-                                 {L"LUMARO_CLAUDE", L""},
-                                 {L"USERPROFILE", profile},
-                                 {L"APPDATA", tools.dir() + L"\\roaming"},
-                                 {L"PATH", L"C:\\windows\\system32;C:\\windows"},
-                                 {L"CELLWICK_CONTROL_PORT", L"8123"}});
-    host = start_host(data, L"", extra);
-    ASSERT_TRUE(host.process);
-    ASSERT_TRUE(wait_for_log(data, host.pid, "파이프 서버 "));
+    extra.insert(extra.begin(), {L"CELLWICK_CONTROL_PORT", L"8123"});
+    ToolHostTest::start(std::move(extra));
   }
   void TearDown() override {
-    if (host.process && !host.wait(0)) {
-      expect_turns_left_nothing();
-      HostProcess quit = start_host(data, L"--quit");
-      quit.wait(kWaitMs);
-      if (!host.wait(10000)) TerminateProcess(host.process.get(), 9);
-    }
+    if (host_running()) expect_turns_left_nothing();
+    ToolHostTest::TearDown();
   }
 
   // Whatever a turn writes or starts ends with it: no temporary file of this
@@ -191,10 +173,6 @@ class RunnerE2E : public testing::Test {
     ADD_FAILURE() << to_utf8(stem) << " never started with " << arg;
     return json();
   }
-
-  ToolFolder tools;
-  std::wstring data, profile;
-  HostProcess host;
 };
 
 TEST_F(RunnerE2E, ClaudeTurnCarriesItsCommandLineAndStreamsBack) {

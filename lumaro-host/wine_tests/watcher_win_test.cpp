@@ -19,6 +19,7 @@
 #include "base/text_win.h"
 #include "base/unique_handle_win.h"
 #include "paths/user_paths.h"
+#include "test_process_win.h"
 #include "remote_module_win.h"
 
 namespace lumaro {
@@ -39,34 +40,17 @@ std::string hex(HWND w) {
   return buf;
 }
 
-std::wstring fresh_dir() {
-  wchar_t tmp[MAX_PATH + 1];
-  GetTempPathW(MAX_PATH + 1, tmp);
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  std::wstring dir = std::wstring(tmp) + L"lumaro-watch-" + std::to_wstring(now.QuadPart);
-  CreateDirectoryW(dir.c_str(), nullptr);
-  return dir;
-}
-
 // A started process; one still running when its owner goes is ended, so no
 // test leaves windows or hosts behind for the next.
-struct Process {
-  UniqueHandle handle;
-  DWORD pid = 0;
+struct Process : TestProcess {
   Process() = default;
+  explicit Process(TestProcess started) : TestProcess(std::move(started)) {}
   Process(Process&&) = default;
   Process& operator=(Process&&) = default;
   ~Process() { kill(); }
-  bool wait(DWORD ms) const { return WaitForSingleObject(handle.get(), ms) == WAIT_OBJECT_0; }
-  DWORD exit_code() const {
-    DWORD code = STILL_ACTIVE;
-    GetExitCodeProcess(handle.get(), &code);
-    return code;
-  }
   void kill() {
-    if (handle && !wait(0)) {
-      TerminateProcess(handle.get(), 9);
+    if (process && !wait(0)) {
+      TerminateProcess(process.get(), 9);
       wait(5000);
     }
   }
@@ -76,7 +60,7 @@ struct Process {
 // through it sees it as LOCALAPPDATA.
 class Sandbox {
  public:
-  explicit Sandbox(const std::string& targets = "") : data_(fresh_dir()) {
+  explicit Sandbox(const std::string& targets = "") : data_(fresh_dir(L"lumaro-watch-")) {
     CreateDirectoryW((data_ + L"\\Lumaro").c_str(), nullptr);
     if (!targets.empty()) {
       EXPECT_FALSE(write_whole_file(data_ + L"\\Lumaro\\targets.txt", targets));
@@ -85,32 +69,9 @@ class Sandbox {
   const std::wstring& dir() const { return data_; }
 
   Process start(const std::wstring& exe, const std::wstring& args) const {
-    std::wstring block;
-    wchar_t* env = GetEnvironmentStringsW();
-    for (const wchar_t* p = env; *p; p += wcslen(p) + 1) {
-      if (_wcsnicmp(p, L"LOCALAPPDATA=", 13) == 0 || _wcsnicmp(p, L"LUMARO_MOCK=", 12) == 0) continue;
-      block += p;
-      block.push_back(L'\0');
-    }
-    FreeEnvironmentStringsW(env);
-    for (const std::wstring& extra : {L"LOCALAPPDATA=" + data_, std::wstring(L"LUMARO_MOCK=1")}) {
-      block += extra;
-      block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-    std::wstring cmd = L"\"" + exe + L"\" " + args;
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    Process p;
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, block.data(),
-                        nullptr, &si, &pi)) {
-      ADD_FAILURE() << "cannot start " << to_utf8(cmd) << ": " << GetLastError();
-      return p;
-    }
-    CloseHandle(pi.hThread);
-    p.handle.reset(pi.hProcess);
-    p.pid = pi.dwProcessId;
+    std::wstring block = environment_block({{L"LOCALAPPDATA", data_}, {L"LUMARO_MOCK", L"1"}});
+    Process p(start_process(exe, args, &block));
+    if (!p.process) ADD_FAILURE() << "cannot start " << to_utf8(exe) << ": " << GetLastError();
     return p;
   }
 
@@ -118,7 +79,7 @@ class Sandbox {
   DWORD run(const std::wstring& exe, const std::wstring& args, DWORD* pid = nullptr) const {
     Process p = start(exe, args);
     if (pid) *pid = p.pid;
-    if (!p.handle || !p.wait(kWaitMs)) {
+    if (!p.process || !p.wait(kWaitMs)) {
       p.kill();
       return ~0u;
     }
