@@ -125,13 +125,7 @@ class RunnerE2E : public ToolHostTest {
     const std::wstring pid = std::to_wstring(host.pid);
     EXPECT_EQ(temp_files(L"lumaro-" + pid + L"-*"), Args{});
     EXPECT_EQ(temp_files(L"lumaro-img-" + pid + L"-*"), Args{});
-    // A killed process may take a moment to leave the process list; one that
-    // is still there after that was left behind.
-    Args left = tools.running();
-    for (const ULONGLONG end = GetTickCount64() + 3000; !left.empty() && GetTickCount64() < end; left = tools.running()) {
-      Sleep(50);
-    }
-    EXPECT_EQ(left, Args{});
+    expect_no_tool_running();
   }
 
   void open_panel(Client& c, WindowId w, const std::string& title, const std::string& exe = kNotepad) {

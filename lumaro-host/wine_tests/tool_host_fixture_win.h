@@ -34,6 +34,16 @@ class ToolHostTest : public testing::Test {
     HostProcess quit = start_host(data, L"--quit");
     quit.wait(kWaitMs);
     if (!host.wait(10000)) TerminateProcess(host.process.get(), 9);
+    expect_no_tool_running();
+  }
+  // Nothing started from the tool folder runs any more. A process that was
+  // just ended may take a moment to leave the process list.
+  void expect_no_tool_running() {
+    std::vector<std::string> left = tools.running();
+    for (const ULONGLONG end = GetTickCount64() + 3000; !left.empty() && GetTickCount64() < end; left = tools.running()) {
+      Sleep(50);
+    }
+    EXPECT_EQ(left, std::vector<std::string>{});
   }
 
   ToolFolder tools;
