@@ -70,9 +70,9 @@ TEST(Connector, ProgramSitsBesideTheApplication) {
 
 TEST(Connector, BuildsOnlyWhenTheProgramCanStart) {
   const std::string exe = "C:\\apps\\cellwick.exe";
-  const auto spec = build_connector(exe, kCellwick, std::string(" 8123 "), /*program_exists=*/true, false);
-  ASSERT_TRUE(spec);
-  EXPECT_EQ(*spec, (ConnectorSpec{"C:\\apps\\cellwick-cli.exe", {"mcp", "--connect", "127.0.0.1:8123"}, 8123}));
+  const auto built = build_connector(exe, kCellwick, std::string(" 8123 "), /*program_exists=*/true, false);
+  ASSERT_TRUE(built);
+  EXPECT_EQ(*built, (ConnectorSpec{"C:\\apps\\cellwick-cli.exe", {"mcp", "--connect", "127.0.0.1:8123"}, 8123}));
 
   const auto fallback = build_connector(exe, kCellwick, std::string("70000"), true, false);
   ASSERT_TRUE(fallback);
@@ -138,16 +138,16 @@ TEST_F(ConnectorWin, ReadsFileEnvironmentAndMockMode) {
 
   create_program();
   SetEnvironmentVariableW(L"CELLWICK_CONTROL_PORT", L" 8123 ");
-  auto spec = build_connector(exe_, kCellwick);
-  ASSERT_TRUE(spec);
-  EXPECT_EQ(spec->program, to_utf8(program()));
-  EXPECT_EQ(spec->args.back(), "127.0.0.1:8123");
+  auto built = build_connector(exe_, kCellwick);
+  ASSERT_TRUE(built);
+  EXPECT_EQ(built->program, to_utf8(program()));
+  EXPECT_EQ(built->args.back(), "127.0.0.1:8123");
 
   const std::wstring unpaired{L'8', static_cast<wchar_t>(0xD800)};
   SetEnvironmentVariableW(L"CELLWICK_CONTROL_PORT", unpaired.c_str());
-  spec = build_connector(exe_, kCellwick);
-  ASSERT_TRUE(spec);
-  EXPECT_EQ(spec->port, 7979);
+  built = build_connector(exe_, kCellwick);
+  ASSERT_TRUE(built);
+  EXPECT_EQ(built->port, 7979);
 
   // Forward slashes find the same folder.
   std::string slashed = exe_;

@@ -405,7 +405,7 @@ TEST(AgyTurn, ConnectorUpdatesTheSharedConfigurationOnlyWhenNeeded) {
 
 TEST(MergeAgyMcpConfig, KeepsEverythingElse) {
   using json = nlohmann::json;
-  const ConnectorSpec spec{"C:\\A\\c.exe", {"mcp"}, 1};
+  const ConnectorSpec server{"C:\\A\\c.exe", {"mcp"}, 1};
   const json ours{{"args", json::array({"mcp"})}, {"command", "C:\\A\\c.exe"}, {"disabled", false}};
   struct Case {
     const char* what;
@@ -426,7 +426,7 @@ TEST(MergeAgyMcpConfig, KeepsEverythingElse) {
       {"already there", {ExistingFile::State::read, "{\"mcpServers\":{\"S\":" + ours.dump() + "}}"}, std::nullopt},
   };
   for (const Case& c : cases) {
-    const auto result = merge_agy_mcp_config(c.existing, "S", spec);
+    const auto result = merge_agy_mcp_config(c.existing, "S", server);
     ASSERT_TRUE(std::holds_alternative<AgyConfigText>(result)) << c.what;
     const std::optional<std::string>& text = std::get<AgyConfigText>(result).text;
     ASSERT_EQ(text.has_value(), c.written.has_value()) << c.what;
@@ -438,7 +438,7 @@ TEST(MergeAgyMcpConfig, KeepsEverythingElse) {
                                       ExistingFile{ExistingFile::State::read, "{\"a\":"},
                                       ExistingFile{ExistingFile::State::read, "\xFF"},
                                       ExistingFile{ExistingFile::State::unreadable, ""}}) {
-    EXPECT_EQ(merge_agy_mcp_config(refused, "S", spec),
+    EXPECT_EQ(merge_agy_mcp_config(refused, "S", server),
               (std::variant<AgyConfigText, std::string>(std::string(kAgyConfigUnreadable))))
         << refused.text;
   }

@@ -43,11 +43,11 @@ std::optional<ConnectorSpec> build_connector(std::string_view exe_path, const Ta
   if (!program) return std::nullopt;
   if (!program_exists && !mock_mode) return std::nullopt;
   const uint16_t port = connector_port(port_env_value, row.connector.default_port);
-  ConnectorSpec spec;
-  spec.program = std::move(*program);
-  spec.args = {"mcp", "--connect", "127.0.0.1:" + std::to_string(port)};
-  spec.port = port;
-  return spec;
+  ConnectorSpec built;
+  built.program = std::move(*program);
+  built.args = {"mcp", "--connect", "127.0.0.1:" + std::to_string(port)};
+  built.port = port;
+  return built;
 }
 
 }  // namespace lumaro

@@ -36,24 +36,24 @@ std::variant<ChildSpec, std::string> account_tool_spec(const std::string& path, 
   auto prepared = prepare_command_line(command.program, all, system_dir());
   if (auto* refusal = std::get_if<std::string>(&prepared)) return *refusal;
   const auto& line = std::get<ProcessCommandLine>(prepared);
-  ChildSpec spec;
-  spec.application = to_wide(line.application);
-  spec.command_line = to_wide(line.command_line);
-  for (const auto& [name, value] : command.env) spec.env.emplace_back(to_wide(name), to_wide(value));
-  spec.working_dir = to_wide(working_dir);
-  spec.creation_flags = command.creation_flags;
-  return spec;
+  ChildSpec launch;
+  launch.application = to_wide(line.application);
+  launch.command_line = to_wide(line.command_line);
+  for (const auto& [name, value] : command.env) launch.env.emplace_back(to_wide(name), to_wide(value));
+  launch.working_dir = to_wide(working_dir);
+  launch.creation_flags = command.creation_flags;
+  return launch;
 }
 
 ToolRun run_account_tool(const std::string& path, const std::vector<std::string>& args, const std::string& working_dir,
                          std::string* error) {
-  auto spec = account_tool_spec(path, args, working_dir);
-  if (auto* refusal = std::get_if<std::string>(&spec)) {
+  auto launch = account_tool_spec(path, args, working_dir);
+  if (auto* refusal = std::get_if<std::string>(&launch)) {
     if (error) *error = *refusal;
     return ToolRun{};
   }
   DWORD code = 0;
-  ToolRun run = run_to_end(std::get<ChildSpec>(spec), std::nullopt, &code);
+  ToolRun run = run_to_end(std::get<ChildSpec>(launch), std::nullopt, &code);
   if (!run.started && error) *error = system_error_text(code);
   if (run.timed_out) log_line("도구가 끝나지 않아 멈춤 " + path + " " + (args.empty() ? "" : args.front()));
   return run;

@@ -366,7 +366,7 @@ void ChatEngine::start_turn(ConnectionId connection, WindowId w, const std::stri
   request.resume_id = copy.resume_id;
   request.reply = {connection, w, p};
   if (row.kind == TargetKind::Connector) {
-    if (auto spec = env_.connector_for(copy.exe, row)) request.connector = TurnConnector{std::string(row.connector.name), *spec};
+    if (auto found = env_.connector_for(copy.exe, row)) request.connector = TurnConnector{std::string(row.connector.name), *found};
   }
   request.images = with_state([&](ChatState& s) {
     auto it = s.sessions.find({connection, w});

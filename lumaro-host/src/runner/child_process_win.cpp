@@ -58,10 +58,10 @@ UniqueHandle kill_on_close_job() {
 
 }  // namespace
 
-std::variant<Child, DWORD> start_child(const ChildSpec& spec) {
+std::variant<Child, DWORD> start_child(const ChildSpec& launch) {
   Child child;
   UniqueFile child_stdin, child_stdout, child_stderr;
-  if (spec.stdin_pipe) {
+  if (launch.stdin_pipe) {
     if (!make_pipe(child_stdin, child.stdin_write, true)) return GetLastError();
   } else {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
@@ -89,15 +89,15 @@ std::variant<Child, DWORD> start_child(const ChildSpec& spec) {
 
   // The child starts suspended until it is in its job, so nothing it starts
   // can escape the job.
-  UniqueHandle job = spec.own_job ? kill_on_close_job() : UniqueHandle();
-  std::wstring env = environment_block(spec.env);
-  std::wstring cmd = spec.command_line;
+  UniqueHandle job = launch.own_job ? kill_on_close_job() : UniqueHandle();
+  std::wstring env = environment_block(launch.env);
+  std::wstring cmd = launch.command_line;
   PROCESS_INFORMATION pi{};
-  const DWORD flags = spec.creation_flags | CREATE_UNICODE_ENVIRONMENT | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0) |
+  const DWORD flags = launch.creation_flags | CREATE_UNICODE_ENVIRONMENT | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0) |
                       (job ? CREATE_SUSPENDED : 0);
-  const BOOL ok = CreateProcessW(spec.application.empty() ? nullptr : spec.application.c_str(), cmd.data(), nullptr,
+  const BOOL ok = CreateProcessW(launch.application.empty() ? nullptr : launch.application.c_str(), cmd.data(), nullptr,
                                  nullptr, TRUE, flags, env.data(),
-                                 spec.working_dir.empty() ? nullptr : spec.working_dir.c_str(),
+                                 launch.working_dir.empty() ? nullptr : launch.working_dir.c_str(),
                                  &si.StartupInfo, &pi);
   const DWORD error = GetLastError();
   DeleteProcThreadAttributeList(attrs);
@@ -135,9 +135,9 @@ std::string read_all(HANDLE pipe, size_t max_bytes) {
   return out;
 }
 
-ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text, DWORD* start_error,
+ToolRun run_to_end(const ChildSpec& launch, const std::optional<std::string>& stdin_text, DWORD* start_error,
                    DWORD limit_ms) {
-  ChildSpec s = spec;
+  ChildSpec s = launch;
   s.stdin_pipe = stdin_text.has_value();
   s.own_job = true;
   auto started = start_child(s);

@@ -46,7 +46,7 @@ struct Child {
 };
 
 // The started child, or the system error code.
-std::variant<Child, DWORD> start_child(const ChildSpec& spec);
+std::variant<Child, DWORD> start_child(const ChildSpec& launch);
 
 // Writes all of `bytes` to the pipe (errors ignored) and closes it.
 void write_all_and_close(UniqueFile pipe, const std::string& bytes);
@@ -66,7 +66,7 @@ inline constexpr DWORD kToolRunLimitMs = 120000;
 // reach their end. When it cannot be created, `start_error` (if given)
 // receives the system error code, for the messages that quote the system's
 // text.
-ToolRun run_to_end(const ChildSpec& spec, const std::optional<std::string>& stdin_text = std::nullopt,
+ToolRun run_to_end(const ChildSpec& launch, const std::optional<std::string>& stdin_text = std::nullopt,
                    DWORD* start_error = nullptr, DWORD limit_ms = kToolRunLimitMs);
 
 }  // namespace lumaro

@@ -31,9 +31,9 @@ std::string fill(std::string_view pattern, std::string_view value) {
 
 std::string server_name(const TurnConnector& connector) { return "lumaro_" + connector.name; }
 
-json spec_args(const ConnectorSpec& spec) {
+json server_args(const ConnectorSpec& server) {
   json args = json::array();
-  for (const std::string& a : spec.args) args.push_back(a);
+  for (const std::string& a : server.args) args.push_back(a);
   return args;
 }
 
@@ -84,7 +84,7 @@ TurnInvocation claude_turn(const TurnRequest& request, const TurnInputs& inputs,
     TurnFile file;
     file.path = join_cli_path(inputs.temp_dir, "lumaro-" + std::to_string(inputs.host_pid) + "-" + c.name + "-" +
                                                    std::to_string(inputs.turn_number) + ".json");
-    json server{{"command", c.spec.program}, {"args", spec_args(c.spec)}};
+    json server{{"command", c.command.program}, {"args", server_args(c.command)}};
     file.contents = compact(json{{"mcpServers", json{{c.name, std::move(server)}}}});
     file.failure_template = kClaudeConfigWriteError;
     args.insert(args.end(), {"--allowedTools", "mcp__" + c.name, "--mcp-config", file.path});
@@ -113,11 +113,11 @@ TurnInvocation codex_turn(const TurnRequest& request, const TurnInputs& inputs, 
     override("model_reasoning_effort=\"" + std::string(split.effort) + "\"");
   }
   if (request.connector) {
-    const ConnectorSpec& spec = request.connector->spec;
+    const ConnectorSpec& server = request.connector->command;
     const std::string key = "mcp_servers." + server_name(*request.connector) + ".";
-    override(key + "command=" + quote_codex_value(spec.program));
+    override(key + "command=" + quote_codex_value(server.program));
     std::string list;
-    for (const std::string& a : spec.args) {
+    for (const std::string& a : server.args) {
       if (!list.empty()) list += ", ";
       list += quote_codex_value(a);
     }
@@ -172,7 +172,7 @@ std::variant<TurnInvocation, std::string> agy_turn(const TurnRequest& request, c
   json allow = json::array();
   if (request.connector) {
     const std::string name = server_name(*request.connector);
-    auto merged = merge_agy_mcp_config(inputs.agy_mcp_config, name, request.connector->spec);
+    auto merged = merge_agy_mcp_config(inputs.agy_mcp_config, name, request.connector->command);
     if (auto* error = std::get_if<std::string>(&merged)) return fill(kAgyConfigWriteError, *error);
     if (auto& text = std::get<AgyConfigText>(merged).text) {
       TurnFile file;
@@ -291,7 +291,7 @@ std::string claude_stdin_line(std::string_view message, const std::vector<std::s
 }
 
 std::variant<AgyConfigText, std::string> merge_agy_mcp_config(const ExistingFile& existing, std::string_view name,
-                                                              const ConnectorSpec& spec) {
+                                                              const ConnectorSpec& server) {
   json root = json::object();
   switch (existing.state) {
     case ExistingFile::State::missing: break;
@@ -305,7 +305,7 @@ std::variant<AgyConfigText, std::string> merge_agy_mcp_config(const ExistingFile
   }
   json& servers = root["mcpServers"];
   if (!servers.is_object()) servers = json::object();
-  const json wanted{{"command", spec.program}, {"args", spec_args(spec)}, {"disabled", false}};
+  const json wanted{{"command", server.program}, {"args", server_args(server)}, {"disabled", false}};
   const std::string key(name);
   if (auto it = servers.find(key); it != servers.end() && *it == wanted) return AgyConfigText{};
   servers[key] = wanted;

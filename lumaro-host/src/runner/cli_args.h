@@ -102,7 +102,7 @@ std::string quote_codex_value(std::string_view text);
 // usable images (data URLs with ";base64,") first, then the text.
 std::string claude_stdin_line(std::string_view message, const std::vector<std::string>& images);
 
-// agy's MCP configuration with server `name` set to run `spec`. Nothing when
+// agy's MCP configuration with server `name` set to run `server`. Nothing when
 // the file already says exactly that; kAgyConfigUnreadable (as the error) when
 // the file exists but could not be read, or is neither blank nor a JSON
 // object (comments are allowed).
@@ -111,6 +111,6 @@ struct AgyConfigText {
   bool operator==(const AgyConfigText&) const = default;
 };
 std::variant<AgyConfigText, std::string> merge_agy_mcp_config(const ExistingFile& existing, std::string_view name,
-                                                              const ConnectorSpec& spec);
+                                                              const ConnectorSpec& server);
 
 }  // namespace lumaro

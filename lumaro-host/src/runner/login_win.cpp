@@ -91,15 +91,15 @@ bool start_login(ChatEngine& engine, ConnectionId connection, const LoginRequest
     engine.send_event(connection, NoteEvent{w, fill_message(kLoginStartFailed, *refusal)});
     return false;
   }
-  ChildSpec spec = std::get<ChildSpec>(std::move(prepared));
-  spec.stdin_pipe = command.stdin_pipe;
+  ChildSpec launch = std::get<ChildSpec>(std::move(prepared));
+  launch.stdin_pipe = command.stdin_pipe;
   if (kind == CliKind::GeminiCli) {
     if (auto options = gemini_login_node_options(*path, path_exists)) {
-      spec.env.emplace_back(L"NODE_OPTIONS", to_wide(*options));
+      launch.env.emplace_back(L"NODE_OPTIONS", to_wide(*options));
     }
   }
 
-  auto started = start_child(spec);
+  auto started = start_child(launch);
   if (auto* code = std::get_if<DWORD>(&started)) {
     engine.send_event(connection, NoteEvent{w, fill_message(kLoginStartFailed, system_error_text(*code))});
     return false;

@@ -84,17 +84,17 @@ std::variant<JobHandle, std::string> start_cli_job(ChatEngine& engine, TurnReque
   }
   const auto& line = std::get<ProcessCommandLine>(prepared);
 
-  ChildSpec spec;
-  spec.application = to_wide(line.application);
-  spec.command_line = to_wide(line.command_line);
-  for (const auto& [name, value] : command.env) spec.env.emplace_back(to_wide(name), to_wide(value));
-  for (const auto& [name, value] : invocation.env) spec.env.emplace_back(to_wide(name), to_wide(value));
-  spec.working_dir = to_wide(env.home_dir);
-  spec.creation_flags = command.creation_flags;
-  spec.stdin_pipe = invocation.stdin_text.has_value();
-  spec.own_job = true;
+  ChildSpec launch;
+  launch.application = to_wide(line.application);
+  launch.command_line = to_wide(line.command_line);
+  for (const auto& [name, value] : command.env) launch.env.emplace_back(to_wide(name), to_wide(value));
+  for (const auto& [name, value] : invocation.env) launch.env.emplace_back(to_wide(name), to_wide(value));
+  launch.working_dir = to_wide(env.home_dir);
+  launch.creation_flags = command.creation_flags;
+  launch.stdin_pipe = invocation.stdin_text.has_value();
+  launch.own_job = true;
 
-  auto started = start_child(spec);
+  auto started = start_child(launch);
   if (auto* code = std::get_if<DWORD>(&started)) {
     delete_temporary(invocation.files);
     return std::string(provider_label(p)) + " 를 실행하지 못했습니다: " + system_error_text(*code);

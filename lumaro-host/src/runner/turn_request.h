@@ -21,7 +21,7 @@ struct ReplyAddress {
 
 struct TurnConnector {
   std::string name;  // the connector name of the target's row
-  ConnectorSpec spec;
+  ConnectorSpec command;
 };
 
 struct TurnRequest {
