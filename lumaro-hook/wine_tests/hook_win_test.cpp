@@ -25,6 +25,7 @@
 #include "ipc/codec.h"
 #include "ipc/line_splitter.h"
 #include "ipc/pipe_name.h"
+#include "main_window_win.h"
 #include "remote_module_win.h"
 #include "test_windows_app.h"
 
@@ -207,34 +208,11 @@ class TargetProcess {
   DWORD thread_ = 0;
 };
 
-struct FindWindowData {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK find_main_window(HWND window, LPARAM param) {
-  auto* data = reinterpret_cast<FindWindowData*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  wchar_t cls[64] = {};
-  GetClassNameW(window, cls, 64);
-  if (pid == data->pid && IsWindowVisible(window) && !GetWindow(window, GW_OWNER) && wcscmp(cls, L"Notepad") == 0) {
-    data->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 class Notepad : public TargetProcess {
  public:
   bool start() {
     if (!launch(L"notepad.exe")) return false;
-    wait_until(10000, [&] {
-      FindWindowData data{pid_, nullptr};
-      EnumWindows(&find_main_window, reinterpret_cast<LPARAM>(&data));
-      window_ = data.found;
-      return window_ != nullptr;
-    });
+    window_ = test::main_window(pid_, 10000, L"Notepad");
     if (!window_) return false;
     thread_ = GetWindowThreadProcessId(window_, nullptr);
     return true;

@@ -20,6 +20,7 @@
 #include "base/unique_handle_win.h"
 #include "paths/user_paths.h"
 #include "test_process_win.h"
+#include "main_window_win.h"
 #include "remote_module_win.h"
 
 namespace lumaro {
@@ -139,32 +140,7 @@ bool module_loaded(DWORD pid, const wchar_t* name) {
   return test::remote_module(pid, name).value_or(nullptr) != nullptr;
 }
 
-struct FindMain {
-  DWORD pid;
-  HWND found;
-};
-BOOL CALLBACK find_main(HWND w, LPARAM param) {
-  auto* f = reinterpret_cast<FindMain*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(w, &pid);
-  if (pid == f->pid && IsWindowVisible(w) && !GetWindow(w, GW_OWNER)) {
-    f->found = w;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-// The visible top-level window of a process, once it has one.
-HWND main_window(DWORD pid) {
-  const ULONGLONG end = GetTickCount64() + kWaitMs;
-  while (GetTickCount64() < end) {
-    FindMain f{pid, nullptr};
-    EnumWindows(find_main, reinterpret_cast<LPARAM>(&f));
-    if (f.found) return f.found;
-    Sleep(10);
-  }
-  return nullptr;
-}
+HWND main_window(DWORD pid) { return test::main_window(pid, kWaitMs); }
 
 // The UTC time of a log line ("2026-03-01 09:15:02.042 [host x64] …") that
 // contains `text`, as FILETIME units.

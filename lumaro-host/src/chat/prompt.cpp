@@ -2,6 +2,7 @@
 
 #include <initializer_list>
 
+#include "base/placeholders.h"
 #include "base/utf8.h"
 
 namespace lumaro {
@@ -94,23 +95,6 @@ constexpr Preset kPresets[] = {
 
 constexpr std::string_view kSelectionSlot = "{선택}";
 
-// Replaces each "{}" of `pattern` with the next value, in one pass, so braces
-// inside a value (a window title, say) are never taken for placeholders.
-std::string fill(std::string_view pattern, std::initializer_list<std::string_view> values) {
-  std::string out;
-  auto next = values.begin();
-  size_t i = 0;
-  while (i < pattern.size()) {
-    const size_t slot = pattern.find("{}", i);
-    if (slot == std::string_view::npos || next == values.end()) break;
-    out.append(pattern, i, slot - i);
-    out.append(*next++);
-    i = slot + 2;
-  }
-  out.append(pattern.substr(i));
-  return out;
-}
-
 std::string replace_all(std::string_view pattern, std::string_view slot, std::string_view value) {
   std::string out;
   size_t i = 0;
@@ -125,17 +109,17 @@ std::string replace_all(std::string_view pattern, std::string_view slot, std::st
 std::string system_prompt_for(const TargetApp& app, std::string_view title) {
   switch (app.kind) {
     case TargetKind::Connector:
-      return fill(kConnectorTemplate, {app.display, app.description, title, app.connector.name});
+      return fill_placeholders(kConnectorTemplate, {app.display, app.description, title, app.connector.name});
     case TargetKind::EditControl:
-      return fill(kEditControlTemplate, {app.display, app.description, title, kDataOnly});
+      return fill_placeholders(kEditControlTemplate, {app.display, app.description, title, kDataOnly});
     case TargetKind::Hangul:
-      return fill(kHangulTemplate, {title, kDataOnly, kTableRule});
+      return fill_placeholders(kHangulTemplate, {title, kDataOnly, kTableRule});
     case TargetKind::Office:
-      return fill(kOfficeTemplate, {app.display, app.description, title, kDataOnly});
+      return fill_placeholders(kOfficeTemplate, {app.display, app.description, title, kDataOnly});
     case TargetKind::Browser:
-      return fill(kBrowserTemplate, {title, kDataOnly});
+      return fill_placeholders(kBrowserTemplate, {title, kDataOnly});
   }
-  return fill(kEditControlTemplate, {app.display, app.description, title, kDataOnly});
+  return fill_placeholders(kEditControlTemplate, {app.display, app.description, title, kDataOnly});
 }
 
 }  // namespace
@@ -169,13 +153,13 @@ std::optional<BuiltPrompt> build_prompt(const TargetApp& app, std::string_view t
   }
 
   out.system_prompt = system_prompt_for(app, title);
-  out.message = is_blank(cut) ? std::string(text) : fill("[문서]\n{}\n[/문서]\n\n{}", {cut, text});
+  out.message = is_blank(cut) ? std::string(text) : fill_placeholders("[문서]\n{}\n[/문서]\n\n{}", {cut, text});
   return out;
 }
 
 std::string combined_prompt(std::string_view system_prompt, std::string_view message, bool has_resume_id) {
   if (has_resume_id) return std::string(message);
-  return fill("[지시]\n{}\n\n[요청]\n{}", {system_prompt, message});
+  return fill_placeholders("[지시]\n{}\n\n[요청]\n{}", {system_prompt, message});
 }
 
 }  // namespace lumaro

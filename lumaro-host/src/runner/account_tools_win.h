@@ -1,5 +1,5 @@
-// Running an AI tool for the account steps (state checks, login, logout,
-// usage): the same preparation as for an answer, so the tool sees the same
+// Preparing an AI tool's process, for answers and for the account steps
+// (state checks, login, logout, usage) alike, so the tool sees the same
 // private profile folders whichever step runs it.
 #pragma once
 
@@ -20,8 +20,8 @@ std::string data_dir_utf8();
 // `working_dir` (empty: ours), standard input the null device. The folders
 // the tool needs are created here. Or the sentence that says why the command
 // line cannot be built.
-std::variant<ChildSpec, std::string> account_tool_spec(const std::string& path, const std::vector<std::string>& args,
-                                                       const std::string& working_dir);
+std::variant<ChildSpec, std::string> tool_launch(const std::string& path, const std::vector<std::string>& args,
+                                                 const std::string& working_dir);
 
 // Runs the tool to its end. When it cannot be started, `error` (if given)
 // receives the system's error text (or the refusal of the command line).

@@ -26,8 +26,8 @@ constexpr size_t kMaxToolFile = 16u << 20;
 
 std::string data_dir_utf8() { return to_utf8(data_dir()); }
 
-std::variant<ChildSpec, std::string> account_tool_spec(const std::string& path, const std::vector<std::string>& args,
-                                                       const std::string& working_dir) {
+std::variant<ChildSpec, std::string> tool_launch(const std::string& path, const std::vector<std::string>& args,
+                                                 const std::string& working_dir) {
   const CliEnvironment env = current_cli_environment();
   const CliCommand command = build_cli_command(path, data_dir_utf8(), path_exists, env.path);
   for (const auto& dir : command.dirs_to_create) create_directories(to_wide(dir));
@@ -47,7 +47,7 @@ std::variant<ChildSpec, std::string> account_tool_spec(const std::string& path, 
 
 ToolRun run_account_tool(const std::string& path, const std::vector<std::string>& args, const std::string& working_dir,
                          std::string* error) {
-  auto launch = account_tool_spec(path, args, working_dir);
+  auto launch = tool_launch(path, args, working_dir);
   if (auto* refusal = std::get_if<std::string>(&launch)) {
     if (error) *error = *refusal;
     return ToolRun{};

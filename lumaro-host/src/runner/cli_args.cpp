@@ -3,6 +3,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
+#include "base/placeholders.h"
 #include "base/utf8.h"
 #include "chat/prompt.h"
 #include "providers/catalogue.h"
@@ -20,13 +21,6 @@ std::string compact(const json& j) {
   // Prompts, titles and paths come from other programs; a stray byte must not
   // turn into an exception.
   return j.dump(-1, ' ', false, json::error_handler_t::replace);
-}
-
-std::string fill(std::string_view pattern, std::string_view value) {
-  std::string out(pattern);
-  const size_t at = out.find("{}");
-  if (at != std::string::npos) out.replace(at, 2, value);
-  return out;
 }
 
 std::string server_name(const TurnConnector& connector) { return "lumaro_" + connector.name; }
@@ -173,7 +167,7 @@ std::variant<TurnInvocation, std::string> agy_turn(const TurnRequest& request, c
   if (request.connector) {
     const std::string name = server_name(*request.connector);
     auto merged = merge_agy_mcp_config(inputs.agy_mcp_config, name, request.connector->command);
-    if (auto* error = std::get_if<std::string>(&merged)) return fill(kAgyConfigWriteError, *error);
+    if (auto* error = std::get_if<std::string>(&merged)) return fill_placeholders(kAgyConfigWriteError, {*error});
     if (auto& text = std::get<AgyConfigText>(merged).text) {
       TurnFile file;
       file.path = agy_mcp_config_path(inputs.home_dir);
@@ -226,7 +220,7 @@ std::optional<std::string> write_turn_files(TurnInvocation& invocation, const Wr
       invocation.files.push_back(std::move(file));
       continue;
     }
-    if (!file.failure_template.empty()) return fill(file.failure_template, *error);
+    if (!file.failure_template.empty()) return fill_placeholders(file.failure_template, {*error});
     // An image that could not be written is simply not offered to the tool.
     std::vector<std::string>& args = invocation.args;
     for (size_t i = 0; i + 1 < args.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <nlohmann/json.hpp>
 
+#include "base/placeholders.h"
 #include "base/utf8.h"
 
 namespace lumaro {
@@ -27,11 +28,6 @@ char32_t decode_at(std::string_view text, size_t i, size_t& length) {
   return c;
 }
 
-void replace_first(std::string& text, std::string_view value) {
-  const size_t at = text.find("{}");
-  if (at != std::string::npos) text.replace(at, 2, value);
-}
-
 // Takes the member `name` of `parent` as an object, making it one when it is
 // missing or anything else.
 json& object_member(json& parent, const char* name) {
@@ -43,22 +39,11 @@ json& object_member(json& parent, const char* name) {
 }  // namespace
 
 std::string fill_message(std::string_view pattern, std::string_view value) {
-  std::string out(pattern);
-  replace_first(out, value);
-  return out;
+  return fill_placeholders(pattern, {value});
 }
 
 std::string fill_message(std::string_view pattern, std::string_view first, std::string_view second) {
-  std::string out(pattern);
-  // The first value is filled in before the second is looked for, so a "{}"
-  // inside the first value would take the second; our values (labels, state
-  // names) never hold one.
-  const size_t at = out.find("{}");
-  if (at == std::string::npos) return out;
-  out.replace(at, 2, first);
-  const size_t next = out.find("{}", at + first.size());
-  if (next != std::string::npos) out.replace(next, 2, second);
-  return out;
+  return fill_placeholders(pattern, {first, second});
 }
 
 LoginCommand login_command(CliKind kind, std::string_view method, std::string_view home_dir,

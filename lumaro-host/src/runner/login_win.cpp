@@ -86,7 +86,7 @@ bool start_login(ChatEngine& engine, ConnectionId connection, const LoginRequest
   const LoginCommand command = login_command(kind, request.method, env.home_dir, data);
   if (kind == CliKind::GeminiCli) prepare_gemini_settings(data);
 
-  auto prepared = account_tool_spec(*path, command.args, command.working_dir);
+  auto prepared = tool_launch(*path, command.args, command.working_dir);
   if (auto* refusal = std::get_if<std::string>(&prepared)) {
     engine.send_event(connection, NoteEvent{w, fill_message(kLoginStartFailed, *refusal)});
     return false;

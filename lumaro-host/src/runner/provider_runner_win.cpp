@@ -10,9 +10,10 @@
 #include "base/text_win.h"
 #include "paths/user_paths.h"
 #include "providers/catalogue.h"
+#include "runner/account_tools_win.h"
 #include "runner/cli_args.h"
 #include "runner/cli_command.h"
-#include "runner/command_line_quoting.h"
+#include "runner/login_plan.h"
 #include "runner/tool_env_win.h"
 #include "runner/turn_job_win.h"
 #include "runner/workers.h"
@@ -53,7 +54,7 @@ std::variant<JobHandle, std::string> start_cli_job(ChatEngine& engine, TurnReque
   const int p = request.reply.provider;
   const CliEnvironment env = current_cli_environment();
   const auto path = find_cli(p, env, path_exists);
-  if (!path) return std::string(provider_product_name(p)) + " 이 설치되어 있지 않습니다";
+  if (!path) return fill_message(kToolNotInstalled, provider_product_name(p));
   const CliKind kind = cli_kind(p, *path);
 
   TurnInputs inputs;
@@ -73,24 +74,13 @@ std::variant<JobHandle, std::string> start_cli_job(ChatEngine& engine, TurnReque
     return *error;
   }
 
-  const CliCommand command = build_cli_command(*path, to_utf8(data_dir()), path_exists, env.path);
-  for (const auto& dir : command.dirs_to_create) create_directories(to_wide(dir));
-  std::vector<std::string> args = command.args;
-  args.insert(args.end(), invocation.args.begin(), invocation.args.end());
-  auto prepared = prepare_command_line(command.program, args, system_dir());
+  auto prepared = tool_launch(*path, invocation.args, env.home_dir);
   if (auto* message = std::get_if<std::string>(&prepared)) {
     delete_temporary(invocation.files);
     return std::string(provider_label(p)) + " 를 실행하지 못했습니다: " + *message;
   }
-  const auto& line = std::get<ProcessCommandLine>(prepared);
-
-  ChildSpec launch;
-  launch.application = to_wide(line.application);
-  launch.command_line = to_wide(line.command_line);
-  for (const auto& [name, value] : command.env) launch.env.emplace_back(to_wide(name), to_wide(value));
+  ChildSpec launch = std::get<ChildSpec>(std::move(prepared));
   for (const auto& [name, value] : invocation.env) launch.env.emplace_back(to_wide(name), to_wide(value));
-  launch.working_dir = to_wide(env.home_dir);
-  launch.creation_flags = command.creation_flags;
   launch.stdin_pipe = invocation.stdin_text.has_value();
   launch.own_job = true;
 
