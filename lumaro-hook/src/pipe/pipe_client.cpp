@@ -25,6 +25,9 @@ namespace lumaro::hook {
 struct PipeClient {
   UniqueHandle stop;
   std::shared_ptr<Outbox> outbox;
+  // Each client has its own flag: a client still stopping must not lower
+  // the flag of the one a newer attach has already connected.
+  std::shared_ptr<std::atomic<bool>> connected = std::make_shared<std::atomic<bool>>(false);
   UniqueHandle thread;
 };
 
@@ -37,7 +40,6 @@ constexpr int kCaptionUnits = 512;
 
 Mutex g_slot_mutex;
 PipeClient* g_slot = nullptr;
-std::atomic<bool> g_connected{false};
 GlobalBox<std::optional<Event>> g_global_event;
 GlobalBox<WindowEventQueue> g_window_events;
 
@@ -153,7 +155,7 @@ void run_connection(HANDLE pipe, HANDLE stop, Outbox& outbox) {
   }
 }
 
-void client_loop(HANDLE stop, Outbox& outbox) {
+void client_loop(HANDLE stop, Outbox& outbox, std::atomic<bool>& connected) {
   const std::wstring name = pipe_name();
   const std::string name_utf8 = to_utf8(name);
   const HelloRequest hello{GetCurrentProcessId(), static_cast<uint32_t>(sizeof(void*) * 8), own_executable_path()};
@@ -167,7 +169,7 @@ void client_loop(HANDLE stop, Outbox& outbox) {
     if (!pipe) {
       if (!previous_failed) log_line("host 파이프 없음 " + name_utf8 + ", 다시 접속 대기");
       previous_failed = true;
-      if (g_connected.exchange(false)) notify_all();
+      if (connected.exchange(false)) notify_all();
       WaitForSingleObject(stop, kRetryAbsentMs);
       continue;
     }
@@ -180,7 +182,7 @@ void client_loop(HANDLE stop, Outbox& outbox) {
     // "open" (at worst the host hears one "open" twice).
     outbox.clear();
     outbox.push(encode(Request(hello)));
-    g_connected.store(true);
+    connected.store(true);
     for (HWND window : attached_windows_snapshot()) {
       outbox.push(encode(Request(OpenRequest{window_id(window), window_caption(window)})));
     }
@@ -188,7 +190,7 @@ void client_loop(HANDLE stop, Outbox& outbox) {
 
     run_connection(pipe.get(), stop, outbox);
 
-    g_connected.store(false);
+    connected.store(false);
     log_line("host 파이프 끊김");
     notify_all();
     if (WaitForSingleObject(stop, 0) != WAIT_OBJECT_0) WaitForSingleObject(stop, kRetryBrokenMs);
@@ -214,13 +216,14 @@ void start_pipe_client() {
     if (!client->stop || !client->outbox->valid()) return;
     HANDLE stop = client->stop.get();
     std::shared_ptr<Outbox> outbox = client->outbox;
+    std::shared_ptr<std::atomic<bool>> connected = client->connected;
     // No CodeFrame here: the unload thread waits for this thread by its
     // handle, after the frames of the GUI threads have gone.
-    client->thread = start_thread([stop, outbox]() noexcept {
+    client->thread = start_thread([stop, outbox, connected]() noexcept {
       try {
-        client_loop(stop, *outbox);
+        client_loop(stop, *outbox, *connected);
       } catch (...) {
-        g_connected.store(false);
+        connected->store(false);
       }
     });
     if (client->thread) {
@@ -243,20 +246,18 @@ void stop_pipe_client(PipeClient* client) {
   SetEvent(client->stop.get());
   WaitForSingleObject(client->thread.get(), INFINITE);
   delete client;
-  // The stopped client lowered the flag as it left; a client started by a
-  // newer attach raises it again on its own connection.
-  std::lock_guard lock(g_slot_mutex);
-  if (!g_slot) g_connected.store(false);
 }
 
-bool pipe_connected() noexcept { return g_connected.load(); }
+bool pipe_connected() noexcept {
+  std::lock_guard lock(g_slot_mutex);
+  return g_slot && g_slot->connected->load();
+}
 
 bool send_request(const Request& request) {
-  if (!g_connected.load()) return false;
   std::shared_ptr<Outbox> outbox;
   {
     std::lock_guard lock(g_slot_mutex);
-    if (!g_slot) return false;
+    if (!g_slot || !g_slot->connected->load()) return false;
     outbox = g_slot->outbox;
   }
   outbox->push(encode(request));
@@ -286,7 +287,10 @@ void drop_window_events(HWND window) {
 }
 
 void release_pipe_events() {
-  g_window_events.release();
+  // A panel attached while the module was being given up may have queued
+  // events already; they stay. Detaches drop their windows' events, so an
+  // unused queue is empty.
+  g_window_events.release_if([](const WindowEventQueue& queue) { return queue.size() == 0; });
   g_global_event.release();
 }
 

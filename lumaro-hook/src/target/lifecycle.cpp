@@ -102,12 +102,29 @@ void tear_down_if_unused() {
   if (richedit) FreeLibrary(richedit);
 }
 
+// When the unload thread has to keep the module after all, the reference it
+// was handed goes back to the attach bookkeeping, so the next last release
+// frees it. False when an attach took a reference of its own meanwhile: the
+// thread's one is then surplus and must still be freed.
+bool keep_module_reference() {
+  std::lock_guard lock(g_refs_mutex);
+  if (g_ref_held) return false;
+  g_ref_held = true;
+  return true;
+}
+
 DWORD WINAPI unload_thread(void*) noexcept {
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCWSTR>(&unload_thread), &self)) {
+    return 0;
+  }
   Sleep(kUnloadFirstPauseMs);
   for (int round = 0; g_frames_in_progress.load() != 0; ++round) {
     if (round == kUnloadBusyRounds) {
       log_line("창 프로시저 실행 중, 모듈 유지");
-      return 0;
+      if (keep_module_reference()) return 0;
+      FreeLibraryAndExitThread(self, 0);
     }
     Sleep(kUnloadBusyPauseMs);
   }
@@ -117,14 +134,10 @@ DWORD WINAPI unload_thread(void*) noexcept {
   } catch (...) {
     // Out of memory while tearing down: keep the module rather than unmap
     // it under a half-stopped client.
-    return 0;
+    if (keep_module_reference()) return 0;
+    FreeLibraryAndExitThread(self, 0);
   }
   log_line("모듈 참조 놓음");
-  HMODULE self = nullptr;
-  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCWSTR>(&unload_thread), &self)) {
-    return 0;
-  }
   FreeLibraryAndExitThread(self, 0);
 }
 

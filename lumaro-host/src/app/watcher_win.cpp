@@ -267,9 +267,14 @@ void Watcher::abandon_all() {
   // Runs even when nested inside a query: the interrupted loop sees
   // `stopped_` after its query and returns without touching the table.
   stopped_ = true;
+  // Helpers get one shared time to finish, not each their own: this runs on
+  // the host's window thread while it stops.
+  const ULONGLONG deadline = GetTickCount64() + kHelperStopWaitMs;
   for (auto& [window, entry] : table_) {
     if (entry.record.state == AttachState::helper_running && entry.helper) {
-      if (WaitForSingleObject(entry.helper.get(), kHelperStopWaitMs) == WAIT_TIMEOUT) {
+      const ULONGLONG now = GetTickCount64();
+      const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+      if (WaitForSingleObject(entry.helper.get(), left) == WAIT_TIMEOUT) {
         TerminateProcess(entry.helper.get(), 1);
       }
     }
